@@ -1,0 +1,44 @@
+#include "app/command_line.h"
+
+#include <windows.h>
+
+#include "app/settings.h"
+
+std::string g_commandTail;
+std::string g_switchText;
+std::string g_versionText;
+int g_versionMajor = 0, g_versionMinor = 0, g_versionRevision = 0;
+int g_startState = 0;
+
+// Skips the program path (quoted, or up to the first blank) and the blanks after it.
+std::string CommandTail(const char* commandLine) {
+  const char* p = commandLine ? commandLine : "";
+  if (*p == '"') {
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (static_cast<unsigned char>(*p) > ' ') ++p;
+  }
+  while (*p == ' ') ++p;
+  return p;
+}
+
+std::string BuildSwitchText(const std::string& tail) {
+  std::string text = tail;
+  if (!text.empty()) CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
+  for (char& c : text)
+    if (c == '-') c = '/';
+  return text;
+}
+
+// A plain substring test: /LOG turns on local mode, -silent silent mode.
+bool HasSwitch(char letter) {
+  const char pattern[3] = {'/', letter, 0};
+  return g_switchText.find(pattern) != std::string::npos;
+}
+
+std::string BuildVersionText() {
+  return "Version " + NumberText(g_versionMajor) + "." + NumberText(g_versionMinor) + "." +
+         NumberText(g_versionRevision) + " ";
+}

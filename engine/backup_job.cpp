@@ -1,0 +1,11 @@
+#include "engine/backup_job.h"
+
+#include "engine/job_state.h"
+
+JobState g_job;
+
+int RunBackupJob(HWND) { return 0; }
+
+void WorkerEndCheck() {}
+
+int ViewLog() { return 0; }

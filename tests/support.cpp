@@ -1,0 +1,167 @@
+#include "tests/support.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <atomic>
+
+#include "app/command_line.h"
+#include "app/startup.h"
+#include "ui/dialogs.h"
+
+namespace {
+
+MessageRecorder* g_recorder = nullptr;
+FolderAnswer* g_folderAnswer = nullptr;
+
+int RecordMessage(HWND, const char* text, const char* caption, UINT flags) {
+  g_recorder->shown.push_back({text, caption, flags});
+  return g_recorder->answer;
+}
+
+std::string AnswerFolder(HWND, const char* title, const std::string& start) {
+  ++g_folderAnswer->calls;
+  g_folderAnswer->lastTitle = title;
+  g_folderAnswer->lastStart = start;
+  return g_folderAnswer->path;
+}
+
+// What start-up does before the first window; every test executable needs it.
+class ProgramEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    CoInitialize(nullptr);
+    INITCOMMONCONTROLSEX icc = {8, 0x7FFF};
+    InitCommonControlsEx(&icc);
+    AssignAllControlIds();
+    g_versionMajor = 1;
+    g_versionMinor = 5;
+    g_versionRevision = 0;
+  }
+};
+
+[[maybe_unused]] auto* const g_environment =
+    ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+  static std::atomic<int> counter{0};
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  path_ = std::string(temp) + "stowly-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+          std::to_string(counter++) + "\\";
+  RemoveTree(path_);
+  CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(path_); }
+
+void RemoveTree(const std::string& folder) {
+  std::string base = folder;
+  if (!base.empty() && base.back() != '\\') base += '\\';
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((base + "*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string full = base + name;
+      SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        RemoveTree(full);
+      else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveDirectoryA(full.c_str());
+      else
+        DeleteFileA(full.c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  SetFileAttributesA(base.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryA(base.c_str());
+}
+
+bool WriteFileText(const std::string& path, const std::string& content) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == content.size();
+}
+
+std::string ReadFileText(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string content;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+  CloseHandle(file);
+  return content;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void PumpFor(int milliseconds) {
+  DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
+  do {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  } while (static_cast<int>(end - GetTickCount()) > 0);
+}
+
+MessageRecorder::MessageRecorder(int answerWith) : answer(answerWith) {
+  g_recorder = this;
+  g_messageBoxHook = RecordMessage;
+}
+
+MessageRecorder::~MessageRecorder() {
+  g_messageBoxHook = nullptr;
+  g_recorder = nullptr;
+}
+
+FolderAnswer::FolderAnswer(std::string answerPath) : path(std::move(answerPath)) {
+  g_folderAnswer = this;
+  g_chooseFolderHook = AnswerFolder;
+}
+
+FolderAnswer::~FolderAnswer() {
+  g_chooseFolderHook = nullptr;
+  g_folderAnswer = nullptr;
+}
+
+std::string StowlyExePath() {
+  std::string unixPath = STOWLY_EXE_PATH_FOR_TESTS;
+  for (char& c : unixPath)
+    if (c == '/') c = '\\';
+  return "Z:" + unixPath;
+}
+
+int RunProcess(const std::string& commandLine, DWORD timeoutMs) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return -2;
+  DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
+  DWORD code = static_cast<DWORD>(-1);
+  if (waited == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.hProcess, &code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}

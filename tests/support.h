@@ -1,0 +1,57 @@
+// Shared helpers for the tests: scratch folders, message pumping, file helpers and the
+// answers given to the program's modal dialogs.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A fresh empty folder (ending with a backslash) below the system temp folder,
+// removed with everything in it when the object goes away.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& relative) const { return path_ + relative; }
+
+ private:
+  std::string path_;
+};
+
+void RemoveTree(const std::string& folder);
+bool WriteFileText(const std::string& path, const std::string& content);
+std::string ReadFileText(const std::string& path);
+bool Exists(const std::string& path);
+
+// Handles waiting window messages for about the given time.
+void PumpFor(int milliseconds);
+
+// Message boxes the program showed while the recorder was installed, each answered
+// with `answer`.
+struct MessageRecorder {
+  explicit MessageRecorder(int answer = IDOK);
+  ~MessageRecorder();
+  struct Shown {
+    std::string text, caption;
+    UINT flags;
+  };
+  std::vector<Shown> shown;
+  int answer;
+};
+
+// Answers the folder dialog with the given path ("" = cancelled); records the start folder.
+struct FolderAnswer {
+  explicit FolderAnswer(std::string path);
+  ~FolderAnswer();
+  std::string path, lastTitle, lastStart;
+  int calls = 0;
+};
+
+// The Windows path of the built Stowly.exe.
+std::string StowlyExePath();
+// Runs a program with the given command line and waits up to the timeout; returns its exit
+// code, or -1 when it did not end in time (it is then killed).
+int RunProcess(const std::string& commandLine, DWORD timeoutMs);

@@ -1,0 +1,50 @@
+#include "ui/dialogs.h"
+
+#include <shlobj.h>
+
+int (*g_messageBoxHook)(HWND, const char*, const char*, UINT) = nullptr;
+std::string (*g_chooseFolderHook)(HWND, const char*, const std::string&) = nullptr;
+
+namespace {
+
+int CALLBACK FolderDialogCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM startFolder) {
+  if (message == BFFM_INITIALIZED) {
+    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, startFolder);
+  } else if (message == BFFM_SELCHANGED) {
+    char path[MAX_PATH] = {};
+    auto* item = reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam);
+    if (!item || !SHGetPathFromIDListA(item, path) || !FolderChoosable(path))
+      SendMessageA(dialog, BFFM_ENABLEOK, 0, 0);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT flags) {
+  if (g_messageBoxHook) return g_messageBoxHook(owner, text.c_str(), caption, flags);
+  return MessageBoxA(owner, text.c_str(), caption, flags);
+}
+
+bool FolderChoosable(const char* path) {
+  if (!path || !path[0] || path[1] != ':') return false;
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ChooseFolder(HWND owner, const char* title, const std::string& startFolder) {
+  if (g_chooseFolderHook) return g_chooseFolderHook(owner, title, startFolder);
+  BROWSEINFOA info = {};
+  info.hwndOwner = owner;
+  info.lpszTitle = title;
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_RETURNFSANCESTORS |
+                 BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
+  info.lpfn = FolderDialogCallback;
+  info.lParam = reinterpret_cast<LPARAM>(startFolder.c_str());
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderA(&info);
+  if (!item) return {};
+  char path[MAX_PATH] = {};
+  BOOL converted = SHGetPathFromIDListA(item, path);
+  CoTaskMemFree(item);
+  return converted ? std::string(path) : std::string();
+}

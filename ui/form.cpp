@@ -1,0 +1,402 @@
+#include "ui/form.h"
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "app/message_loop.h"
+#include "app/settings.h"
+
+namespace {
+
+constexpr const char* kRecordProp = "STOWLY_PTR";
+constexpr const char* kTagProp = "STOWLY_TAG";
+constexpr const char* kTag2Prop = "STOWLY_TAG2";
+constexpr DWORD kFormStyle =
+    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_VISIBLE;
+
+// Fonts live for the whole process, one per distinct spec text.
+std::vector<std::pair<std::string, HFONT>> g_fontCache;
+
+InstanceRecord* NewRecord() {
+  return static_cast<InstanceRecord*>(
+      HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(InstanceRecord)));
+}
+
+void FreeTag(HWND window, const char* prop) {
+  if (void* copy = GetPropA(window, prop)) HeapFree(GetProcessHeap(), 0, copy);
+  RemovePropA(window, prop);
+}
+
+void SetTagProp(HWND window, const char* prop, const std::string& text) {
+  if (!IsWindow(window)) return;
+  if (void* old = GetPropA(window, prop)) HeapFree(GetProcessHeap(), 0, old);
+  size_t size = text.size() + (!text.empty() && text.back() == '\0' ? 0 : 1);
+  void* copy = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+  if (copy) memcpy(copy, text.data(), text.size() < size ? text.size() : size);
+  SetPropA(window, prop, copy);
+}
+
+std::string ClassNameOf(HWND window) {
+  char name[260] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+bool IsCheckStyleButton(DWORD style) {
+  switch (style & BS_TYPEMASK) {
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_RADIOBUTTON:
+    case BS_3STATE:
+    case BS_AUTO3STATE:
+    case BS_AUTORADIOBUTTON:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int CALLBACK StoreCharSet(const LOGFONTA* font, const TEXTMETRICA*, DWORD, LPARAM charSet) {
+  *reinterpret_cast<BYTE*>(charSet) = font->lfCharSet;
+  return 1;
+}
+
+std::vector<std::string> SplitSpec(const std::string& spec) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = spec.find(',', start);
+    fields.push_back(spec.substr(start, comma == std::string::npos ? comma : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  fields.resize(14);
+  return fields;
+}
+
+HFONT MakeFont(const std::string& spec) {
+  std::vector<std::string> f = SplitSpec(spec);
+  if (f[0].empty()) return nullptr;
+  int height = ParseNumber(f[1]);
+  HDC dc = GetDC(nullptr);
+  int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  BYTE charSet = ANSI_CHARSET;
+  EnumFontFamiliesA(dc, f[0].c_str(), StoreCharSet, reinterpret_cast<LPARAM>(&charSet));
+  ReleaseDC(nullptr, dc);
+  if (height > 0) height = -((height * dpi) / 72);
+  return CreateFontA(height, 0, 0, 0, ParseNumber(f[5]), static_cast<DWORD>(ParseNumber(f[6])),
+                     static_cast<DWORD>(ParseNumber(f[7])), static_cast<DWORD>(ParseNumber(f[8])),
+                     charSet, OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, f[0].c_str());
+}
+
+void CreateControls(const FormDef& def, HWND form, HINSTANCE instance) {
+  for (int i = 0; i < def.controlCount; ++i) {
+    const ControlRow& row = def.controls[i];
+    HWND control = CreateWindowExA(
+        row.exStyle, row.className, row.text, row.style | WS_CHILD | WS_VISIBLE, TablePx(row.x),
+        TablePx(row.y), TablePx(row.width), TablePx(row.height), form,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.vars->ids[i])), instance, nullptr);
+    InstanceRecord* record =
+        SetupControl(control, 1, row.font ? 1 : 0, row.font, 0, row.colors.useColors,
+                     row.colors.foreIsSystem, row.colors.backIsSystem, row.colors.fore,
+                     row.colors.back, kMakeBrush, def.subclassProc);
+    SetTag(control, "");
+    SetTag2(control, "");
+    def.vars->handles[i] = control;
+
+    std::string cls = ClassNameOf(control);
+    if (_stricmp(cls.c_str(), "Button") == 0 && IsCheckStyleButton(row.style)) {
+      SendMessageA(control, BM_SETCHECK, BST_UNCHECKED, 0);
+    } else if (_stricmp(cls.c_str(), "ListBox") == 0) {
+      SendMessageA(control, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    } else if (_stricmp(cls.c_str(), "Edit") == 0) {
+      SendMessageA(control, EM_LIMITTEXT, static_cast<WPARAM>(row.editLimit), 0);
+      SendMessageA(control, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+      if (record) record->SelectAllOnFocus = row.selectAllOnFocus;
+    }
+  }
+  if (def.focusControl >= 0 && def.focusControl < def.controlCount)
+    SetFocus(def.vars->handles[def.focusControl]);
+}
+
+BOOL CALLBACK RefreshSystemBrush(HWND window, LPARAM) {
+  InstanceRecord* record = RecordOf(window);
+  if (record && record->UseColors == 1 && record->BackIsSystem == 1) {
+    if (record->BackBrush) DeleteObject(record->BackBrush);
+    record->BackBrush = GetSysColorBrush(static_cast<int>(record->BackColor));
+  }
+  return TRUE;
+}
+
+LRESULT ControlColors(HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
+  HDC dc = reinterpret_cast<HDC>(wParam);
+  HWND child = reinterpret_cast<HWND>(lParam);
+  InstanceRecord* record = RecordOf(child);
+  if (!record) record = RecordOf(GetFocus());
+  if (!record || record->UseColors == 0) return DefWindowProcA(form, message, wParam, lParam);
+  SetTextColor(dc, record->ForeIsSystem ? GetSysColor(static_cast<int>(record->ForeColor))
+                                        : record->ForeColor);
+  SetBkColor(dc, record->BackIsSystem ? GetSysColor(static_cast<int>(record->BackColor))
+                                      : record->BackColor);
+  HBRUSH result = record->BackBrush;
+  if (_stricmp(ClassNameOf(record->Window).c_str(), "EDIT") == 0) {
+    SetBkMode(dc, OPAQUE);
+    if (!IsWindowEnabled(child)) {
+      SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+      result = GetSysColorBrush(COLOR_BTNFACE);
+    }
+  } else {
+    SetBkMode(dc, TRANSPARENT);
+  }
+  return reinterpret_cast<LRESULT>(result);
+}
+
+// The control a WM_COMMAND / WM_NOTIFY / scroll message is about, and its control index.
+int ControlIndexOf(UINT message, LPARAM lParam) {
+  HWND control = nullptr;
+  if (message == WM_COMMAND || message == WM_HSCROLL || message == WM_VSCROLL)
+    control = reinterpret_cast<HWND>(lParam);
+  else if (message == WM_NOTIFY)
+    control = reinterpret_cast<NMHDR*>(lParam)->hwndFrom;
+  InstanceRecord* record = control && IsWindow(control) ? RecordOf(control) : nullptr;
+  return record ? record->ControlIndex : -1;
+}
+
+}  // namespace
+
+int TablePx(int pixels) { return pixels; }
+
+void AssignControlIds(const FormDef& def) {
+  for (int i = 0; i < def.controlCount; ++i)
+    def.vars->ids[i] = def.controls[i].fixedId ? def.controls[i].fixedId : 1000 + i;
+}
+
+InstanceRecord* RecordOf(HWND window) {
+  return window ? static_cast<InstanceRecord*>(GetPropA(window, kRecordProp)) : nullptr;
+}
+
+LRESULT ShowForm(const FormDef& def, HWND parent, int modal, LPARAM userData) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  char className[260] = {};
+  lstrcpynA(className, def.className, sizeof className);
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  if (!GetClassInfoExA(instance, className, &wc)) {
+    wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = def.formProc;
+    wc.hInstance = instance;
+    wc.hIcon = static_cast<HICON>(LoadImageA(instance, "IMAGE_EXTERNALHD", IMAGE_ICON, 32, 32, LR_SHARED));
+    wc.hIconSm = static_cast<HICON>(LoadImageA(instance, "IMAGE_EXTERNALHD", IMAGE_ICON, 16, 16, LR_SHARED));
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    wc.lpszClassName = className;
+    RegisterClassExA(&wc);
+  }
+  int width = TablePx(def.width), height = TablePx(def.height);
+  int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  HWND form = CreateWindowExA(WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE, className, def.caption,
+                              kFormStyle | def.style, x, y, width, height, parent, nullptr,
+                              instance, reinterpret_cast<LPVOID>(userData));
+  if (!IsWindow(form)) return -1;
+  if (modal != 1) {
+    ShowWindow(form, SW_SHOWNORMAL);
+    return reinterpret_cast<LRESULT>(form);
+  }
+  HWND owner = parent;
+  while (owner && (GetWindowLongA(owner, GWL_STYLE) & WS_CHILD)) owner = GetParent(owner);
+  if (InstanceRecord* record = RecordOf(form)) {
+    record->IsModal = 1;
+    record->Owner = owner;
+  }
+  if (owner) EnableWindow(owner, FALSE);
+  ShowWindow(form, SW_SHOWNORMAL);
+  UpdateWindow(form);
+  return RunModalLoop(form);
+}
+
+void CloseForm(HWND form, int result) {
+  if (!IsWindow(form)) return;
+  InstanceRecord* record = RecordOf(form);
+  if (record && record->IsModal == 1) {
+    HWND owner = reinterpret_cast<HWND>(GetWindowLongPtrA(form, GWLP_HWNDPARENT));
+    if (IsWindow(owner)) {
+      EnableWindow(owner, TRUE);
+      SetActiveWindow(owner);
+    }
+  }
+  DestroyWindow(form);
+  g_formResult = result;
+}
+
+LRESULT FormProcedure(const FormDef& def, HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CREATE) {
+    InstanceRecord* record = NewRecord();
+    if (!record) return -1;
+    SetPropA(form, kRecordProp, record);
+    record->IsForm = 1;
+    def.vars->form = form;
+    SetTag(form, "");
+    SetTag2(form, "");
+    CreateControls(def, form, reinterpret_cast<CREATESTRUCTA*>(lParam)->hInstance);
+    if (def.onCreate) {
+      auto userData = reinterpret_cast<LPARAM>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+      if (int result = def.onCreate(form, userData)) return result;
+    }
+    return DefWindowProcA(form, message, wParam, lParam);
+  }
+
+  InstanceRecord* record = RecordOf(form);
+  switch (message) {
+    case WM_ACTIVATE:
+      g_activeForm = LOWORD(wParam) != WA_INACTIVE ? form : nullptr;
+      break;
+    case WM_COMMAND: {
+      int index = ControlIndexOf(message, lParam);
+      for (int i = 0; i < def.commandCount; ++i) {
+        const CommandRow& row = def.commands[i];
+        if (def.vars->ids[row.control] != LOWORD(wParam) || row.code != HIWORD(wParam)) continue;
+        if (int result = row.handler(index, form, reinterpret_cast<HWND>(lParam), LOWORD(wParam)))
+          return result;
+      }
+      break;
+    }
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      int index = ControlIndexOf(message, lParam);
+      for (int i = 0; i < def.notifyCount; ++i) {
+        const NotifyRow& row = def.notifies[i];
+        if (static_cast<UINT_PTR>(def.vars->ids[row.control]) != header->idFrom || row.code != header->code)
+          continue;
+        if (int result = row.handler(index, form, header, lParam)) return result;
+      }
+      break;
+    }
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_CLOSE) return SendMessageA(form, WM_CLOSE, wParam, lParam);
+      break;
+    case WM_SETFOCUS:
+      if (record && IsWindow(record->LastFocus)) SetFocus(record->LastFocus);
+      break;
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+      EnumChildWindows(form, RefreshSystemBrush, 0);
+      break;
+    case WM_CLOSE:
+      if (record && record->IsModal == 1) {
+        EnableWindow(record->Owner, TRUE);
+        SetActiveWindow(record->Owner);
+        ShowWindow(form, SW_HIDE);
+      }
+      break;
+    case WM_DESTROY:
+      def.vars->form = nullptr;
+      if (record) {
+        HeapFree(GetProcessHeap(), 0, record);
+        FreeTag(form, kTagProp);
+        FreeTag(form, kTag2Prop);
+      }
+      RemovePropA(form, kRecordProp);
+      return 0;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC:
+      return ControlColors(form, message, wParam, lParam);
+    default:
+      break;
+  }
+  return DefWindowProcA(form, message, wParam, lParam);
+}
+
+LRESULT ControlProcedure(const FormDef& def, HWND control, UINT message, WPARAM wParam,
+                         LPARAM lParam) {
+  InstanceRecord* record = RecordOf(control);
+  if (!record) return DefWindowProcA(control, message, wParam, lParam);
+  int index = record->ControlIndex;
+  switch (message) {
+    case WM_DESTROY: {
+      if (record->BackBrush) DeleteObject(record->BackBrush);
+      WNDPROC old = record->OldWindowProc;
+      HeapFree(GetProcessHeap(), 0, record);
+      RemovePropA(control, kRecordProp);
+      FreeTag(control, kTagProp);
+      FreeTag(control, kTag2Prop);
+      SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+      CallWindowProcA(old, control, WM_DESTROY, wParam, lParam);
+      return 0;
+    }
+    case WM_SETFOCUS: {
+      if (record->SelectAllOnFocus == 1)
+        SendMessageA(control, EM_SETSEL, 0, -1);
+      else
+        SendMessageA(control, EM_SETSEL, static_cast<WPARAM>(-1), 0);
+      HWND form = GetParent(control);
+      if (form && (GetWindowLongA(form, GWL_STYLE) & WS_CHILD)) form = GetParent(form);
+      if (InstanceRecord* formRecord = RecordOf(form)) formRecord->LastFocus = control;
+      break;
+    }
+    case WM_MOUSEMOVE:
+      for (int i = 0; i < def.mouseMoveCount; ++i) {
+        const MouseMoveRow& row = def.mouseMoves[i];
+        if (def.vars->ids[row.control] != GetDlgCtrlID(control)) continue;
+        if (int result = row.handler(index, GetParent(control), control, wParam,
+                                     static_cast<short>(LOWORD(lParam)),
+                                     static_cast<short>(HIWORD(lParam))))
+          return result;
+      }
+      break;
+    default:
+      break;
+  }
+  return CallWindowProcA(record->OldWindowProc, control, message, wParam, lParam);
+}
+
+InstanceRecord* SetupControl(HWND control, int subclass, int setFont, const char* fontSpec,
+                             int controlIndex, int useColors, int foreIsSystem, int backIsSystem,
+                             COLORREF foreColor, COLORREF backColor, HBRUSH brush,
+                             WNDPROC subclassProc) {
+  InstanceRecord* record = NewRecord();
+  if (!record) return nullptr;
+  SetPropA(control, kRecordProp, record);
+  if (subclass == 1)
+    record->OldWindowProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(subclassProc)));
+  if (setFont == 1) {
+    record->Font = FontFromSpec(fontSpec ? fontSpec : "");
+    if (record->Font) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(record->Font), TRUE);
+  }
+  record->ControlIndex = controlIndex;
+  record->IsForm = 0;
+  record->Window = control;
+  record->UseColors = useColors;
+  if (useColors != 0) {
+    record->ForeIsSystem = foreIsSystem;
+    record->BackIsSystem = backIsSystem;
+    record->ForeColor = foreColor;
+    record->BackColor = backColor;
+    if (brush != kMakeBrush)
+      record->BackBrush = brush;
+    else if (backIsSystem == 1)
+      record->BackBrush = GetSysColorBrush(static_cast<int>(backColor));
+    else
+      record->BackBrush = CreateSolidBrush(backColor);
+  }
+  return record;
+}
+
+HFONT FontFromSpec(const std::string& spec) {
+  for (const auto& [text, font] : g_fontCache)
+    if (text == spec && font) return font;
+  HFONT font = MakeFont(spec);
+  g_fontCache.emplace_back(spec, font);
+  return font;
+}
+
+void SetTag(HWND window, const std::string& text) { SetTagProp(window, kTagProp, text); }
+
+void SetTag2(HWND window, const std::string& text) { SetTagProp(window, kTag2Prop, text); }

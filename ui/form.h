@@ -1,0 +1,128 @@
+// The form framework. A form is data plus handlers: a FormDef names its class, caption,
+// size and style, its table of controls in creation order, its command and notify handler
+// tables and its create handler. The framework registers the class, creates the window
+// and its controls, dispatches messages to the handlers and runs the modal loop.
+//
+// Each form supplies its own window procedure and control subclass procedure, one line
+// each, that forward to FormProcedure and ControlProcedure with the form's FormDef.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+// Per-window record, stored under the window property "STOWLY_PTR".
+struct InstanceRecord {
+  WNDPROC OldWindowProc;
+  HWND Window;
+  HWND Owner;
+  int IsForm;
+  int IsModal;
+  HFONT Font;
+  int ControlIndex;
+  HWND LastFocus;
+  int SelectAllOnFocus;
+  int UseColors;
+  int ForeIsSystem;
+  int BackIsSystem;
+  HBRUSH BackBrush;
+  COLORREF ForeColor;
+  COLORREF BackColor;
+};
+
+using CreateHandler = int (*)(HWND form, LPARAM userData);
+using EventHandler = int (*)(int controlIndex, HWND form, HWND control, int controlId);
+using NotifyHandler = int (*)(int controlIndex, HWND form, NMHDR* header, LPARAM lParam);
+using MouseMoveHandler = int (*)(int controlIndex, HWND form, HWND control, WPARAM keyFlags,
+                                 int x, int y);
+
+// Colour arguments of a control row.
+struct ColorSpec {
+  int useColors;
+  int foreIsSystem;
+  int backIsSystem;
+  COLORREF fore;
+  COLORREF back;
+};
+inline constexpr ColorSpec kNoColors = {0, 0, 0, 0, 0};
+inline constexpr ColorSpec kSystemColors = {1, 1, 1, COLOR_WINDOWTEXT, COLOR_BTNFACE};
+inline constexpr ColorSpec kWindowColors = {1, 1, 1, COLOR_WINDOWTEXT, COLOR_WINDOW};
+
+// One control of a form's table, in creation order. WS_CHILD | WS_VISIBLE are added.
+struct ControlRow {
+  const char* className;
+  const char* text;
+  DWORD style;
+  DWORD exStyle;
+  int x, y, width, height;
+  const char* font;  // font spec, or nullptr to keep the system font
+  ColorSpec colors;
+  int fixedId = 0;           // IDOK or IDCANCEL for the form's OK and Cancel buttons
+  int editLimit = 0;         // EM_LIMITTEXT for edit boxes (0 = the system maximum)
+  int selectAllOnFocus = 0;  // edit boxes: select the whole text on focus
+};
+
+// Handler rows name their control by its position in the control table.
+struct CommandRow {
+  int control;
+  WORD code;
+  EventHandler handler;
+};
+struct NotifyRow {
+  int control;
+  UINT code;
+  NotifyHandler handler;
+};
+struct MouseMoveRow {
+  int control;
+  MouseMoveHandler handler;
+};
+
+// The form-level variables: the form's handle and, per control, identifier and handle.
+struct FormVars {
+  HWND form;
+  HWND* handles;
+  int* ids;
+};
+
+struct FormDef {
+  const char* className;
+  const char* caption;
+  int width, height;
+  DWORD style;  // besides WS_POPUP, WS_CAPTION, WS_SYSMENU, WS_CLIPSIBLINGS, WS_CLIPCHILDREN, WS_VISIBLE
+  const ControlRow* controls;
+  int controlCount;
+  const CommandRow* commands;
+  int commandCount;
+  const NotifyRow* notifies;
+  int notifyCount;
+  const MouseMoveRow* mouseMoves;
+  int mouseMoveCount;
+  CreateHandler onCreate;
+  int focusControl;  // position of the control that gets the focus after creation
+  FormVars* vars;
+  WNDPROC formProc;
+  WNDPROC subclassProc;
+};
+
+// The one place where table pixels become window coordinates.
+int TablePx(int pixels);
+
+void AssignControlIds(const FormDef& def);
+LRESULT ShowForm(const FormDef& def, HWND parent, int modal, LPARAM userData);
+void CloseForm(HWND form, int result);
+
+LRESULT FormProcedure(const FormDef& def, HWND form, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT ControlProcedure(const FormDef& def, HWND control, UINT message, WPARAM wParam,
+                         LPARAM lParam);
+
+InstanceRecord* RecordOf(HWND window);
+InstanceRecord* SetupControl(HWND control, int subclass, int setFont, const char* fontSpec,
+                             int controlIndex, int useColors, int foreIsSystem, int backIsSystem,
+                             COLORREF foreColor, COLORREF backColor, HBRUSH brush,
+                             WNDPROC subclassProc);
+HFONT FontFromSpec(const std::string& spec);
+void SetTag(HWND window, const std::string& text);
+void SetTag2(HWND window, const std::string& text);
+
+inline const HBRUSH kMakeBrush = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(-1));

@@ -1,0 +1,36 @@
+// The main window: source folders, destination, log switch, the status and skipped
+// lists, and the buttons that start backups and open the other windows.
+#pragma once
+#include <windows.h>
+
+#include "ui/form.h"
+
+// The main window's controls, in creation order (which is also the tab order).
+enum MainControl {
+  kBackupButton,
+  kSourceList,
+  kCloseButton,
+  kAddButton,
+  kDelButton,
+  kDestinationButton,
+  kSourceLabel,
+  kDestinationLabel,
+  kStatusLabel,
+  kLogCheckBox,
+  kDestinationBox,
+  kHelpButton,
+  kSkippedLabel,
+  kOptionsButton,
+  kSkippedList,
+  kStatusList,
+  kViewLogButton,
+  kMainControlCount
+};
+
+inline constexpr UINT_PTR kMainTimerId = 1003;
+inline constexpr UINT kMainTimerPeriod = 500;
+
+const FormDef& MainFormDef();
+HWND MainWindow();  // 0 while the main window does not exist
+HWND MainControlHandle(MainControl control);
+int MainControlId(MainControl control);
