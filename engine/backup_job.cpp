@@ -5,7 +5,3 @@
 JobState g_job;
 
 int RunBackupJob(HWND) { return 0; }
-
-void WorkerEndCheck() {}
-
-int ViewLog() { return 0; }

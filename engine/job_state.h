@@ -19,6 +19,9 @@ struct JobState {
   std::atomic<int> fileIndex{0};
   std::atomic<int> foundCount{0};
   std::atomic<HANDLE> workerThread{nullptr};
+  // 1 from just before a worker thread is created until that thread's last instruction;
+  // the worker-idle flag comes back earlier on a cancel, this one only when it has ended.
+  std::atomic<int> workerAlive{0};
   std::vector<std::string> masterList{std::string()};
 };
 extern JobState g_job;
