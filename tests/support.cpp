@@ -7,7 +7,12 @@
 #include <atomic>
 
 #include "app/command_line.h"
+#include "app/message_loop.h"
+#include "app/settings.h"
 #include "app/startup.h"
+#include "ui/controls.h"
+#include "ui/form.h"
+#include "ui/main_window.h"
 #include "ui/dialogs.h"
 
 namespace {
@@ -164,4 +169,31 @@ int RunProcess(const std::string& commandLine, DWORD timeoutMs) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return static_cast<int>(code);
+}
+
+HWND OpenMainWindow(const std::string& iniPath) {
+  CloseMainWindow();
+  g_commandTail.clear();
+  g_startState = 0;
+  g_quitRequested = false;
+  LRESULT made = ShowForm(MainFormDef(), nullptr, 0, 0);
+  HWND form = reinterpret_cast<HWND>(made);
+  if (made == -1 || !IsWindow(form)) return nullptr;
+  // The create handler loaded the per-user settings; load the test's file instead.
+  g_settings.settingsPath = iniPath;
+  ListClear(MainControlHandle(kSourceList));
+  LoadSettings(MainControlHandle(kDestinationBox), MainControlHandle(kLogCheckBox),
+               MainControlHandle(kSourceList));
+  PumpFor(20);
+  return form;
+}
+
+void CloseMainWindow() {
+  if (HWND form = MainWindow()) DestroyWindow(form);
+  // The main window posts a quit request when it goes; take it out of the queue so the
+  // next test's loops are not stopped by it.
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+  g_quitRequested = false;
 }

@@ -55,3 +55,8 @@ std::string StowlyExePath();
 // Runs a program with the given command line and waits up to the timeout; returns its exit
 // code, or -1 when it did not end in time (it is then killed).
 int RunProcess(const std::string& commandLine, DWORD timeoutMs);
+
+// Opens the real main window (modeless, so the test keeps control) with its settings
+// read from iniPath instead of the per-user folder; closes any main window still open.
+HWND OpenMainWindow(const std::string& iniPath);
+void CloseMainWindow();
