@@ -26,9 +26,9 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 int HighestStoredSourceKey() {
   std::vector<char> names(4096);
   for (;;) {
-    DWORD got = GetPrivateProfileStringA(kSection, nullptr, "", names.data(),
-                                         static_cast<DWORD>(names.size()),
-                                         g_settings.settingsPath.c_str());
+    DWORD got =
+        GetPrivateProfileStringA(kSection, nullptr, "", names.data(),
+                                 static_cast<DWORD>(names.size()), g_settings.settingsPath.c_str());
     if (got < names.size() - 2) break;
     if (names.size() >= (64u << 20)) break;  // a key list this large is garbage; use what we have
     names.resize(names.size() * 4);

@@ -4,7 +4,8 @@ std::string DestinationPath(const std::string& destinationFolder, const std::str
   return destinationFolder + (sourcePath.size() > 3 ? sourcePath.substr(3) : std::string());
 }
 
-std::string DestinationSubtree(const std::string& destinationFolder, const std::string& sourceFolder) {
+std::string DestinationSubtree(const std::string& destinationFolder,
+                               const std::string& sourceFolder) {
   return DestinationPath(destinationFolder, sourceFolder);
 }
 
@@ -13,7 +14,9 @@ std::string Counterpart(const std::string& destinationFolder, const std::string&
   return sourceFolder.substr(0, 3) + destinationPath.substr(destinationFolder.size());
 }
 
-int ListFiles(std::string&, std::vector<std::string>&, const std::string&, ListingMode) { return 0; }
+int ListFiles(std::string&, std::vector<std::string>&, const std::string&, ListingMode) {
+  return 0;
+}
 
 bool FileExists(const std::string&) { return false; }
 

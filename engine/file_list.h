@@ -8,7 +8,8 @@ enum class ListingMode { kSource = 0, kDestination = 1 };
 // destinationFolder + sourcePath without its first three characters (its drive root).
 std::string DestinationPath(const std::string& destinationFolder, const std::string& sourcePath);
 // The destination path of a source folder (ends with a backslash).
-std::string DestinationSubtree(const std::string& destinationFolder, const std::string& sourceFolder);
+std::string DestinationSubtree(const std::string& destinationFolder,
+                               const std::string& sourceFolder);
 // First three characters of sourceFolder + destinationPath without the destination folder.
 std::string Counterpart(const std::string& destinationFolder, const std::string& sourceFolder,
                         const std::string& destinationPath);

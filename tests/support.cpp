@@ -99,18 +99,21 @@ bool WriteFileText(const std::string& path, const std::string& content) {
 }
 
 std::string ReadFileText(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string content;
   char buffer[65536];
   DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    content.append(buffer, got);
   CloseHandle(file);
   return content;
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void PumpFor(int milliseconds) {
   DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
@@ -173,7 +176,9 @@ int RunProcess(const std::string& commandLine, DWORD timeoutMs) {
 
 HWND OpenMainWindow(const std::string& iniPath) {
   CloseMainWindow();
-  g_commandTail.clear();
+  // Local mode, so the create handler reads beside the test exe and never creates the
+  // per-user folder that the settings tests watch.
+  g_commandTail = "/L";
   g_startState = 0;
   g_quitRequested = false;
   LRESULT made = ShowForm(MainFormDef(), nullptr, 0, 0);

@@ -132,6 +132,10 @@ int TreeSelect(HWND h, HTREEITEM item) {
       SendMessageA(h, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)));
 }
 
-void TreeSetTextColor(HWND h, COLORREF c) { SendMessageA(h, TVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(c)); }
+void TreeSetTextColor(HWND h, COLORREF c) {
+  SendMessageA(h, TVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(c));
+}
 
-void TreeSetBackColor(HWND h, COLORREF c) { SendMessageA(h, TVM_SETBKCOLOR, 0, static_cast<LPARAM>(c)); }
+void TreeSetBackColor(HWND h, COLORREF c) {
+  SendMessageA(h, TVM_SETBKCOLOR, 0, static_cast<LPARAM>(c));
+}

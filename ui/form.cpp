@@ -98,10 +98,9 @@ void CreateControls(const FormDef& def, HWND form, HINSTANCE instance) {
         row.exStyle, row.className, row.text, row.style | WS_CHILD | WS_VISIBLE, TablePx(row.x),
         TablePx(row.y), TablePx(row.width), TablePx(row.height), form,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.vars->ids[i])), instance, nullptr);
-    InstanceRecord* record =
-        SetupControl(control, 1, row.font ? 1 : 0, row.font, 0, row.colors.useColors,
-                     row.colors.foreIsSystem, row.colors.backIsSystem, row.colors.fore,
-                     row.colors.back, kMakeBrush, def.subclassProc);
+    InstanceRecord* record = SetupControl(
+        control, 1, row.font ? 1 : 0, row.font, 0, row.colors.useColors, row.colors.foreIsSystem,
+        row.colors.backIsSystem, row.colors.fore, row.colors.back, kMakeBrush, def.subclassProc);
     SetTag(control, "");
     SetTag2(control, "");
     def.vars->handles[i] = control;
@@ -189,8 +188,10 @@ LRESULT ShowForm(const FormDef& def, HWND parent, int modal, LPARAM userData) {
     wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
     wc.lpfnWndProc = def.formProc;
     wc.hInstance = instance;
-    wc.hIcon = static_cast<HICON>(LoadImageA(instance, "IMAGE_EXTERNALHD", IMAGE_ICON, 32, 32, LR_SHARED));
-    wc.hIconSm = static_cast<HICON>(LoadImageA(instance, "IMAGE_EXTERNALHD", IMAGE_ICON, 16, 16, LR_SHARED));
+    wc.hIcon =
+        static_cast<HICON>(LoadImageA(instance, "IMAGE_EXTERNALHD", IMAGE_ICON, 32, 32, LR_SHARED));
+    wc.hIconSm =
+        static_cast<HICON>(LoadImageA(instance, "IMAGE_EXTERNALHD", IMAGE_ICON, 16, 16, LR_SHARED));
     wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     wc.lpszClassName = className;
@@ -244,7 +245,8 @@ LRESULT FormProcedure(const FormDef& def, HWND form, UINT message, WPARAM wParam
     SetTag2(form, "");
     CreateControls(def, form, reinterpret_cast<CREATESTRUCTA*>(lParam)->hInstance);
     if (def.onCreate) {
-      auto userData = reinterpret_cast<LPARAM>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+      auto userData =
+          reinterpret_cast<LPARAM>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
       if (int result = def.onCreate(form, userData)) return result;
     }
     return DefWindowProcA(form, message, wParam, lParam);
@@ -270,7 +272,8 @@ LRESULT FormProcedure(const FormDef& def, HWND form, UINT message, WPARAM wParam
       int index = ControlIndexOf(message, lParam);
       for (int i = 0; i < def.notifyCount; ++i) {
         const NotifyRow& row = def.notifies[i];
-        if (static_cast<UINT_PTR>(def.vars->ids[row.control]) != header->idFrom || row.code != header->code)
+        if (static_cast<UINT_PTR>(def.vars->ids[row.control]) != header->idFrom ||
+            row.code != header->code)
           continue;
         if (int result = row.handler(index, form, header, lParam)) return result;
       }
@@ -295,6 +298,8 @@ LRESULT FormProcedure(const FormDef& def, HWND form, UINT message, WPARAM wParam
       break;
     case WM_DESTROY:
       def.vars->form = nullptr;
+      // A modal loop notices its form is gone only at its next message: make sure one comes.
+      if (record && record->IsModal) PostMessageA(nullptr, WM_NULL, 0, 0);
       if (record) {
         HeapFree(GetProcessHeap(), 0, record);
         FreeTag(form, kTagProp);
@@ -344,9 +349,9 @@ LRESULT ControlProcedure(const FormDef& def, HWND control, UINT message, WPARAM 
       for (int i = 0; i < def.mouseMoveCount; ++i) {
         const MouseMoveRow& row = def.mouseMoves[i];
         if (def.vars->ids[row.control] != GetDlgCtrlID(control)) continue;
-        if (int result = row.handler(index, GetParent(control), control, wParam,
-                                     static_cast<short>(LOWORD(lParam)),
-                                     static_cast<short>(HIWORD(lParam))))
+        if (int result =
+                row.handler(index, GetParent(control), control, wParam,
+                            static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))))
           return result;
       }
       break;
@@ -368,7 +373,8 @@ InstanceRecord* SetupControl(HWND control, int subclass, int setFont, const char
         SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(subclassProc)));
   if (setFont == 1) {
     record->Font = FontFromSpec(fontSpec ? fontSpec : "");
-    if (record->Font) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(record->Font), TRUE);
+    if (record->Font)
+      SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(record->Font), TRUE);
   }
   record->ControlIndex = controlIndex;
   record->IsForm = 0;

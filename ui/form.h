@@ -33,8 +33,8 @@ struct InstanceRecord {
 using CreateHandler = int (*)(HWND form, LPARAM userData);
 using EventHandler = int (*)(int controlIndex, HWND form, HWND control, int controlId);
 using NotifyHandler = int (*)(int controlIndex, HWND form, NMHDR* header, LPARAM lParam);
-using MouseMoveHandler = int (*)(int controlIndex, HWND form, HWND control, WPARAM keyFlags,
-                                 int x, int y);
+using MouseMoveHandler = int (*)(int controlIndex, HWND form, HWND control, WPARAM keyFlags, int x,
+                                 int y);
 
 // Colour arguments of a control row.
 struct ColorSpec {
@@ -89,7 +89,8 @@ struct FormDef {
   const char* className;
   const char* caption;
   int width, height;
-  DWORD style;  // besides WS_POPUP, WS_CAPTION, WS_SYSMENU, WS_CLIPSIBLINGS, WS_CLIPCHILDREN, WS_VISIBLE
+  DWORD style;  // besides WS_POPUP, WS_CAPTION, WS_SYSMENU, WS_CLIPSIBLINGS, WS_CLIPCHILDREN,
+                // WS_VISIBLE
   const ControlRow* controls;
   int controlCount;
   const CommandRow* commands;

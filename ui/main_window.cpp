@@ -113,10 +113,10 @@ int OnOptions(int, HWND form, HWND, int) {
 }
 
 const CommandRow kCommands[] = {
-    {kAddButton, BN_CLICKED, OnAdd},       {kDestinationButton, BN_CLICKED, OnDestination},
-    {kCloseButton, BN_CLICKED, OnClose},   {kBackupButton, BN_CLICKED, OnBackup},
+    {kAddButton, BN_CLICKED, OnAdd},         {kDestinationButton, BN_CLICKED, OnDestination},
+    {kCloseButton, BN_CLICKED, OnClose},     {kBackupButton, BN_CLICKED, OnBackup},
     {kViewLogButton, BN_CLICKED, OnViewLog}, {kLogCheckBox, BN_CLICKED, OnLogCheckBox},
-    {kHelpButton, BN_CLICKED, OnHelp},     {kDelButton, BN_CLICKED, OnDel},
+    {kHelpButton, BN_CLICKED, OnHelp},       {kDelButton, BN_CLICKED, OnDel},
     {kOptionsButton, BN_CLICKED, OnOptions},
 };
 
