@@ -15,6 +15,15 @@ namespace {
 constexpr int kTree = 1000, kProduct = 1001, kVersion = 1002, kTopicText = 1003, kWebCaption = 1004,
               kWebLabel = 1005, kNotice = 1006, kPicture = 1007;
 
+// Other test programs run at the same time on the same Wine server, and focus and
+// activation are shared by everything on one desktop; on a desktop of its own, this
+// program's windows keep the focus these tests rely on. Runs before any window exists.
+const bool g_ownDesktop = [] {
+  std::string name = "stowly-help-test-" + std::to_string(GetCurrentProcessId());
+  HDESK desktop = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  return desktop && SetThreadDesktop(desktop);
+}();
+
 HWND Item(HWND form, int id) { return GetDlgItem(form, id); }
 
 std::string ItemText(HWND tree, HTREEITEM item) {
@@ -57,6 +66,7 @@ std::string Topic(HWND form) { return GetText(Item(form, kTopicText)); }
 class HelpWindow : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(g_ownDesktop) << "could not move to a desktop of this program's own";
     main_ = OpenMainWindow(dir_ / "Stowly.ini");
     ASSERT_TRUE(main_);
   }

@@ -18,6 +18,15 @@ constexpr int kFullMirror = 1000, kFastMirror = 1001, kSeparator = 1002, kDelete
 constexpr const char* kStandard = "MS Sans Serif,-11,0,0,0,400,0,0,0,0,1,2,1,34";
 constexpr const char* kButtonFont = "Tahoma,-12,0,0,0,400,0,0,0,0,3,2,1,34";
 
+// Other test programs run at the same time on the same Wine server, and focus and
+// activation are shared by everything on one desktop; on a desktop of its own, this
+// program's windows keep the focus these tests rely on. Runs before any window exists.
+const bool g_ownDesktop = [] {
+  std::string name = "stowly-options-test-" + std::to_string(GetCurrentProcessId());
+  HDESK desktop = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  return desktop && SetThreadDesktop(desktop);
+}();
+
 using Step = std::function<void(HWND form)>;
 
 // The options window is modal: ShowOptionsWindow runs its own loop until the window is
@@ -81,6 +90,7 @@ Choice Shown(HWND form) {
 class OptionsWindow : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(g_ownDesktop) << "could not move to a desktop of this program's own";
     main_ = OpenMainWindow(ini_);
     ASSERT_TRUE(main_);
     g_job.workerIdle = 1;
