@@ -69,8 +69,9 @@ const ControlRow kControls[kOptionsControlCount] = {
 // Handlers find the controls of the window they were called for.
 HWND Item(HWND form, OptionsControl control) { return GetDlgItem(form, g_ids[control]); }
 
-// The size in MiB with up to 15 significant digits, always in plain positional notation:
-// "1e-06" would read back as 1 and turn a one-byte limit into a million bytes on Ok.
+// The size in MiB with up to 15 significant digits, never with an exponent: the number
+// parsing stops at the "e", so "9.5367431640625e-07" (one byte) would come back from an
+// untouched box as ten million bytes on Ok.
 std::string MiBText(int bytes) {
   double mib = bytes / static_cast<double>(kMiB);
   if (mib == 0) return "0";
