@@ -9,6 +9,7 @@
 #include "ui/controls.h"
 #include "ui/form.h"
 #include "ui/help_window.h"
+#include "ui/main_window.h"
 
 namespace {
 
@@ -260,8 +261,13 @@ TEST_F(HelpWindow, EveryTopicOpensWithItsTitleLine) {
 }
 
 TEST_F(HelpWindow, EachWindowKeepsItsOwnTopic) {
-  HWND first = Open();
-  HWND second = Open();
+  // Two presses of the main window's Help button give two windows.
+  SendMessageA(MainControlHandle(kHelpButton), BM_CLICK, 0, 0);
+  SendMessageA(MainControlHandle(kHelpButton), BM_CLICK, 0, 0);
+  PumpFor(20);
+  HWND second = FindWindowExA(nullptr, nullptr, "FORM_STOWLY_HELP_CLASS", nullptr);
+  HWND first = FindWindowExA(nullptr, second, "FORM_STOWLY_HELP_CLASS", nullptr);
+  EXPECT_FALSE(FindWindowExA(nullptr, first, "FORM_STOWLY_HELP_CLASS", nullptr));
   ASSERT_TRUE(first);
   ASSERT_TRUE(second);
   ASSERT_NE(first, second);

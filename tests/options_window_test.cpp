@@ -9,6 +9,7 @@
 #include "tests/support.h"
 #include "ui/controls.h"
 #include "ui/form.h"
+#include "ui/main_window.h"
 #include "ui/options_window.h"
 
 namespace {
@@ -51,11 +52,14 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   }
 }
 
+// parent 0: open the window the user's way, with the main window's Options button.
 int RunOptions(HWND parent, std::vector<Step> steps) {
   Script script{std::move(steps)};
   g_script = &script;
   UINT_PTR timer = SetTimer(nullptr, 0, 20, Tick);
-  int result = ShowOptionsWindow(parent);
+  int result =
+      parent ? ShowOptionsWindow(parent)
+             : static_cast<int>(SendMessageA(MainControlHandle(kOptionsButton), BM_CLICK, 0, 0));
   KillTimer(nullptr, timer);
   g_script = nullptr;
   EXPECT_FALSE(script.timedOut) << "the script left the options window open";
@@ -227,7 +231,7 @@ TEST_F(OptionsWindow, BuildsItsControlsFromTheTable) {
   }};
   steps.insert(steps.end(), 8, recordFocusAndTab);
   steps.push_back([](HWND form) { Click(form, IDCANCEL); });
-  RunOptions(main_, steps);
+  RunOptions(nullptr, steps);
   EXPECT_TRUE(mainDisabled);
   EXPECT_TRUE(IsWindowEnabled(main_));
   EXPECT_EQ(tabOrder, (std::vector<int>{kFullMirror, kDeleteFiles, kArchiveBit, kSizeBox, IDOK,
