@@ -32,10 +32,20 @@ std::string AnswerFolder(HWND, const char* title, const std::string& start) {
   return g_folderAnswer->path;
 }
 
+// Test programs run side by side on one Wine server, and focus and activation are shared
+// by everything on a desktop; on a desktop of its own, each program's windows keep the
+// focus its tests rely on. Done at static initialisation, before any window exists.
+const bool g_ownDesktop = [] {
+  std::string name = "stowly-test-" + std::to_string(GetCurrentProcessId());
+  HDESK desktop = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  return desktop && SetThreadDesktop(desktop);
+}();
+
 // What start-up does before the first window; every test executable needs it.
 class ProgramEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    ASSERT_TRUE(g_ownDesktop) << "could not move to a desktop of this program's own";
     CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc = {8, 0x7FFF};
     InitCommonControlsEx(&icc);
