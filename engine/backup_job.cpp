@@ -30,42 +30,7 @@ enum class Ending { kStopped, kFinished, kCanceled };
 Phase g_phase = Phase::kIdle;
 bool g_closeRequested = false;
 
-constexpr const char* kCrLf = "\r\n";
 constexpr SIZE_T kWorkerStack = 1048576;
-
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE h) : h_(h) {}
-  ~OwnedHandle() {
-    if (valid()) CloseHandle(h_);
-  }
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  bool valid() const { return h_ && h_ != INVALID_HANDLE_VALUE; }
-  // Closes now and tells whether the close itself succeeded.
-  bool close() {
-    bool ok = valid() && CloseHandle(h_);
-    h_ = nullptr;
-    return ok;
-  }
-
- private:
-  HANDLE h_;
-};
-
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  ~FindHandle() {
-    if (valid()) FindClose(h_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
 
 HWND StatusList() { return MainControlHandle(kStatusList); }
 HWND SkippedList() { return MainControlHandle(kSkippedList); }
@@ -156,7 +121,7 @@ bool SourceFolderAvailable(const std::string& folder) {
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
     return false;
   WIN32_FIND_DATAA data;
-  FindHandle find(FindFirstFileA((path + "*").c_str(), &data));
+  ScopedFind find(FindFirstFileA((path + "*").c_str(), &data));
   if (find.valid()) return true;
   DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
@@ -218,35 +183,30 @@ bool IsRootPath(const std::string& path) {
 }
 
 std::string ConfirmationText() {
-  std::string text = std::string("Ready to start Backup Job...") + kCrLf + kCrLf;
+  std::string text = "Ready to start Backup Job...\r\n\r\n";
   if (g_settings.FullMirror == 1) {
-    text += std::string(
-                "Full Mirror Backup - Deletes all source folders from destination and does a "
-                "complete mirror backup to destination.") +
-            kCrLf + kCrLf;
-  } else {
-    text += std::string(
-                "Fast Mirror Backup - Uses the windows archive bit to determine which files have "
-                "changed since the last backup, and ") +
-            kCrLf +
-            "backs up just those files.  If a file exists in the source folder, but not in the "
-            "destination folder, Stowly will copy " +
-            kCrLf + "that file to the destination folder regardless of the archive bit's status." +
-            kCrLf + kCrLf;
     text +=
-        std::string(g_settings.DeleteFiles == 1 ? "Stowly will delete" : "Stowly will not delete") +
+        "Full Mirror Backup - Deletes all source folders from destination and does a complete "
+        "mirror backup to destination.\r\n\r\n";
+  } else {
+    text +=
+        "Fast Mirror Backup - Uses the windows archive bit to determine which files have changed "
+        "since the last backup, and \r\n"
+        "backs up just those files.  If a file exists in the source folder, but not in the "
+        "destination folder, Stowly will copy \r\n"
+        "that file to the destination folder regardless of the archive bit's status.\r\n\r\n";
+    text += g_settings.DeleteFiles == 1 ? "Stowly will delete" : "Stowly will not delete";
+    text +=
         " the orphaned files from the destination folder that are no longer in the source "
-        "folder." +
-        kCrLf + kCrLf;
+        "folder.\r\n\r\n";
   }
   if (g_settings.UseArchiveBit == 1) {
-    text += std::string(
-                "The windows archive bit will be cleared on all files copied.  This allows Stowly "
-                "to be able to do fast mirror") +
-            kCrLf +
-            "backups.  If you are using another backup program that uses the windows archive "
-            "bit then CANCEL this backup" +
-            kCrLf + "job, and uncheck this option from the 'Options' Window.";
+    text +=
+        "The windows archive bit will be cleared on all files copied.  This allows Stowly to be "
+        "able to do fast mirror\r\n"
+        "backups.  If you are using another backup program that uses the windows archive bit "
+        "then CANCEL this backup\r\n"
+        "job, and uncheck this option from the 'Options' Window.";
   } else {
     text += "The windows archive bit will be left alone.";
   }
@@ -285,10 +245,11 @@ bool IllegalConfiguration(const std::string& destination, const std::vector<std:
 int WriteTest(const std::string& destination) {
   QuietErrors quiet;
   std::string path = destination + "Stowly.Test";
-  OwnedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid() || !file.close()) {
-    int code = FailureCodeFromWin32(GetLastError());
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Closing is part of the test (a full or vanished medium can fail it), so it is checked.
+  if (file == INVALID_HANDLE_VALUE || !CloseHandle(file)) {
+    int code = LastFailureCode();
     return code ? code : 1;
   }
   DeleteFileA(path.c_str());
@@ -375,7 +336,7 @@ bool CopyFiles() {
     if (thread) {
       g_job.workerThread = thread;
     } else {
-      int code = FailureCodeFromWin32(GetLastError());
+      int code = LastFailureCode();
       g_job.cancel = code ? code : 1;
       g_job.workerAlive = 0;
       g_job.workerIdle = 1;
@@ -418,11 +379,12 @@ bool IsOrphan(Sources& s, const std::string& destination, const std::string& ent
 // Returns false when the entry could not be deleted; its attributes are put back then.
 bool DeleteOrphan(const std::string& entry, int& failureCode) {
   QuietErrors quiet;
-  DWORD old = GetFileAttributesA(entry.c_str());
-  SetFileAttributesA(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileA(entry.c_str())) return true;
-  failureCode = FailureCodeFromWin32(GetLastError());
-  if (old != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(entry.c_str(), old & 0x27);
+  std::wstring path = FilePathW(entry);
+  DWORD old = GetFileAttributesW(path.c_str());
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileW(path.c_str())) return true;
+  failureCode = LastFailureCode();
+  if (old != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), old & 0x27);
   return false;
 }
 
