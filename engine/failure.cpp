@@ -1,9 +1,76 @@
 #include "engine/failure.h"
 
-int FailureCodeFromWin32(DWORD error) { return error ? 1 : 0; }
+namespace {
 
-const char* FailureMessage(int) { return "Unknown error!"; }
+// Win32 errors below 40, each with its failure code; 40 and above give 75, except the
+// two that are listed here too.
+struct ErrorRow {
+  DWORD first, last;
+  int code;
+};
+constexpr ErrorRow kErrorTable[] = {
+    {1, 1, 75},
+    {2, 2, kFileNotFound},
+    {3, 3, kPathNotFound},
+    {4, 4, 67},
+    {5, 5, kPermissionDenied},
+    {6, 6, 51},
+    {8, 8, 7},
+    {11, 13, 51},
+    {14, 14, 7},
+    {15, 15, 68},
+    {16, 16, 75},
+    {17, 17, 74},
+    {18, 18, kFileNotFound},
+    {19, 19, kPermissionDenied},
+    {20, 20, 68},
+    {21, 21, kDriveNotReady},
+    {22, 22, 51},
+    {23, 23, 72},
+    {24, 24, 51},
+    {25, 31, 72},
+    {32, 33, kPermissionDenied},
+    {34, 35, 72},
+    {36, 36, kPermissionDenied},
+    {37, 37, 75},
+    {38, 38, 62},
+    {39, 39, kDiskFull},
+    {87, 87, 5},
+    {112, 112, kDiskFull},
+};
 
-QuietErrors::QuietErrors() : old_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
+}  // namespace
 
-QuietErrors::~QuietErrors() { SetErrorMode(old_); }
+int FailureCodeFromWin32(DWORD error) {
+  if (error == 0) return 0;
+  for (const ErrorRow& row : kErrorTable)
+    if (error >= row.first && error <= row.last) return row.code;
+  return error >= 40 ? 75 : kUnclassified;
+}
+
+int LastFailureCode() { return FailureCodeFromWin32(GetLastError()); }
+
+const char* FailureMessage(int code) {
+  switch (code) {
+    case kFileNotFound:
+      return "File not found.";
+    case kDiskFull:
+      return "Disk full.";
+    case kPermissionDenied:
+      return "Permission Denied";
+    case kDriveNotReady:
+      return "Drive not ready.";
+    case kPathNotFound:
+      return "That path doesn't exist.";
+    default:
+      return "Unknown error!";
+  }
+}
+
+QuietErrors::QuietErrors() {
+  set_ = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_) != FALSE;
+}
+
+QuietErrors::~QuietErrors() {
+  if (set_) SetThreadErrorMode(old_, nullptr);
+}

@@ -21,3 +21,9 @@ int ListFiles(std::string& folder, std::vector<std::string>& list, const std::st
 bool FileExists(const std::string& path);
 // Creates every missing level of a folder path; 0 or the failure code of the first failure.
 int MakeFolderPath(const std::string& folder);
+
+// The engine's paths are ANSI text (UTF-8 under the manifest's code page); the file calls
+// take them through the W functions so a path longer than MAX_PATH is never cut: such a
+// path gets the \\?\ prefix (\\?\UNC\ for a network path) after it is made absolute.
+std::wstring FilePathW(const std::string& path);
+std::string AnsiFromWide(const std::wstring& text);

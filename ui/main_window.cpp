@@ -89,6 +89,11 @@ int OnDestination(int, HWND form, HWND, int) {
 }
 
 int OnClose(int, HWND form, HWND, int) {
+  // Close and Esc during a backup: the job cancels its copying and closes the window itself.
+  if (BackupJobRunning()) {
+    RequestCloseAfterJob();
+    return 0;
+  }
   CloseForm(form, 0);
   return 0;
 }
@@ -172,7 +177,15 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
     case WM_TIMER:
       if (wParam == kMainTimerId) WorkerEndCheck();
       break;
+    case WM_CLOSE:
+      // The title bar, Alt+F4 and the system menu during a backup: as the Close button.
+      if (BackupJobRunning()) {
+        RequestCloseAfterJob();
+        return 0;
+      }
+      break;
     case WM_DESTROY:
+      StopWorkerBeforeWindowsGo();
       KillTimer(form, kMainTimerId);
       FormProcedure(kDef, form, message, wParam, lParam);
       PostQuitMessage(0);

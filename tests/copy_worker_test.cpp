@@ -1,0 +1,315 @@
+#include "engine/copy_worker.h"
+
+#include <gtest/gtest.h>
+
+#include "app/settings.h"
+#include "engine/file_list.h"
+#include "engine/job_state.h"
+#include "tests/support.h"
+#include "ui/controls.h"
+#include "ui/main_window.h"
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w.data(), n);
+  w.pop_back();
+  return w;
+}
+
+std::wstring Long(const std::string& path) { return L"\\\\?\\" + Wide(path); }
+
+bool MakeDir(const std::string& path) { return CreateDirectoryW(Long(path).c_str(), nullptr); }
+
+bool MakeFile(const std::string& path, const std::string& content, DWORD attributes = 0) {
+  HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  CloseHandle(file);
+  return !attributes || SetFileAttributesW(Long(path).c_str(), attributes);
+}
+
+std::string ReadLong(const std::string& path) {
+  HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string content;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    content.append(buffer, got);
+  CloseHandle(file);
+  return content;
+}
+
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(Long(path).c_str()); }
+
+void RemoveTreeW(const std::wstring& folder) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring full = folder + L"\\" + name;
+      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTreeW(full);
+      else
+        DeleteFileW(full.c_str());
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+// The log's lines without their date and time.
+std::vector<std::string> LogTexts(const std::string& path) {
+  std::string content = ReadFileText(path);
+  std::vector<std::string> texts;
+  size_t start = 0;
+  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
+    texts.push_back(content.substr(start + 24, end - start - 24));
+  return texts;
+}
+
+std::vector<std::string> ListLines(HWND list) {
+  std::vector<std::string> lines;
+  for (int i = 0, n = ListCount(list); i < n; ++i) lines.push_back(ListGetText(list, i));
+  return lines;
+}
+
+// The real main window, a source tree and a destination folder in a scratch folder.
+class Worker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    src = dir / "src\\";
+    dest = dir / "dest\\";
+    ASSERT_TRUE(MakeDir(src) && MakeDir(dest));
+    ASSERT_TRUE(WriteFileText(
+        dir / "Stowly.ini", "[Main Settings]\r\nDestinationFolder=" + dest + "\r\nLogFile=1\r\n"));
+    ASSERT_TRUE(OpenMainWindow(dir / "Stowly.ini"));
+    log = dest + "Stowly.log";
+    g_settings.UseArchiveBit = 0;
+    ListAdd(MainControlHandle(kStatusList), "Getting list of files from source...5 Files Found");
+    SetText(MainControlHandle(kSkippedLabel), "Skipped files - See log for details");
+  }
+  void TearDown() override {
+    CloseMainWindow();
+    RemoveTreeW(Long(dir.path().substr(0, dir.path().size() - 1)));
+    g_settings.UseArchiveBit = 0;
+    g_job.cancel = 0;
+    g_job.workerIdle = 1;
+  }
+  std::string To(const std::string& source) const { return DestinationPath(dest, source); }
+
+  // Starts the worker as the job does and pumps messages until its thread has ended.
+  void RunWorker(const std::vector<std::string>& list) {
+    g_job.masterList = list.empty() ? std::vector<std::string>{std::string()} : list;
+    g_job.foundCount = static_cast<int>(list.size());
+    g_job.fileIndex = 0;
+    g_job.cancel = 0;
+    g_job.workerIdle = 0;
+    g_job.workerAlive = 1;
+    g_job.workerThread = CreateThread(nullptr, 1048576, CopyWorker, nullptr, 0, nullptr);
+    ASSERT_TRUE(g_job.workerThread.load());
+    for (int waited = 0; g_job.workerAlive != 0 && waited < 120000; waited += 10) PumpFor(10);
+    ASSERT_EQ(g_job.workerAlive, 0) << "the worker did not end";
+  }
+
+  ScratchDir dir;
+  std::string src, dest, log;
+};
+
+TEST_F(Worker, CopiesTheListAndReportsEachFailureInTheSkippedListAndTheLog) {
+  ASSERT_TRUE(MakeFile(src + "a.txt", "alpha"));
+  ASSERT_TRUE(MakeDir(src + "sub"));
+  ASSERT_TRUE(MakeFile(src + "sub\\b.txt", "beta"));
+  ASSERT_TRUE(SetFileAttributesA((src + "sub").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(MakeFile(src + "ro.txt", "new content"));
+  ASSERT_TRUE(MakeFile(src + "locked.txt", "locked"));
+  // Existing destination copies: one read-only and hidden, two whose copy will fail.
+  ASSERT_EQ(MakeFolderPath(To(src)), 0);
+  ASSERT_TRUE(MakeFile(To(src + "ro.txt"), "old", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(MakeFile(To(src + "gone.txt"), "older copy"));
+  ASSERT_TRUE(MakeFile(To(src + "locked.txt"), "older locked copy"));
+  std::vector<std::string> list = {src + "a.txt", src + "gone.txt", src + "sub\\b.txt",
+                                   src + "ro.txt", src + "locked.txt"};
+  HANDLE holder = CreateFileA((src + "locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  RunWorker(list);
+  CloseHandle(holder);
+
+  EXPECT_EQ(g_job.fileIndex, 6);
+  EXPECT_EQ(ReadLong(To(src + "a.txt")), "alpha");
+  EXPECT_EQ(ReadLong(To(src + "sub\\b.txt")), "beta");
+  // The missing folder was made and took the source folder's hidden bit.
+  EXPECT_TRUE(Attributes(To(src + "sub")) & FILE_ATTRIBUTE_HIDDEN);
+  // Overwritten, and carrying the source's attributes now.
+  EXPECT_EQ(ReadLong(To(src + "ro.txt")), "new content");
+  EXPECT_FALSE(Attributes(To(src + "ro.txt")) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  // A copy that failed before it wrote anything leaves the older copy alone.
+  EXPECT_EQ(ReadLong(To(src + "gone.txt")), "older copy");
+  EXPECT_EQ(ReadLong(To(src + "locked.txt")), "older locked copy");
+
+  EXPECT_EQ(ListLines(MainControlHandle(kStatusList)),
+            (std::vector<std::string>{"Getting list of files from source...5 Files Found",
+                                      "Copying file 5 of 5"}));
+  EXPECT_EQ(ListLines(MainControlHandle(kSkippedList)),
+            (std::vector<std::string>{src + "gone.txt", src + "locked.txt"}));
+  EXPECT_EQ(GetText(MainControlHandle(kSkippedLabel)), "2 Skipped files - See log for details");
+  EXPECT_EQ(LogTexts(log), (std::vector<std::string>{
+                               "  1   Copying " + src + "a.txt -> " + To(src + "a.txt"),
+                               "  2   Copying " + src + "gone.txt -> " + To(src + "gone.txt"),
+                               "  2   Error - File not found.  " + src + "gone.txt",
+                               "  3   Copying " + src + "sub\\b.txt -> " + To(src + "sub\\b.txt"),
+                               "  4   Copying " + src + "ro.txt -> " + To(src + "ro.txt"),
+                               "  5   Copying " + src + "locked.txt -> " + To(src + "locked.txt"),
+                               "  5   Error - Permission Denied  " + src + "locked.txt",
+                           }));
+
+  // The worker-end check finds it past the last entry and releases the thread (the
+  // main window's timer may have run it already).
+  WorkerEndCheck();
+  EXPECT_EQ(g_job.workerIdle, 1);
+  EXPECT_EQ(g_job.workerThread.load(), nullptr);
+}
+
+TEST_F(Worker, AnEmptyListTouchesNothing) {
+  RunWorker({});
+  EXPECT_EQ(g_job.fileIndex, 1);
+  EXPECT_EQ(ListLines(MainControlHandle(kStatusList)).size(), 1u);
+  EXPECT_EQ(ListCount(MainControlHandle(kSkippedList)), 0);
+  EXPECT_FALSE(Exists(log));
+  WorkerEndCheck();
+  EXPECT_EQ(g_job.workerIdle, 1);
+}
+
+TEST_F(Worker, WithNoDestinationTextNothingIsCopiedIntoTheCurrentFolder) {
+  ASSERT_TRUE(MakeFile(src + "stray.txt", "s"));
+  SetText(MainControlHandle(kDestinationBox), "");
+  char current[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, current);
+  ASSERT_TRUE(SetCurrentDirectoryA(dir.path().c_str()));
+  RunWorker({src + "stray.txt"});
+  SetCurrentDirectoryA(current);
+  EXPECT_FALSE(Exists(DestinationPath(dir.path(), src + "stray.txt")));
+  EXPECT_EQ(ListLines(MainControlHandle(kSkippedList)),
+            (std::vector<std::string>{src + "stray.txt"}));
+  EXPECT_EQ(LogTexts(log).back(), "  1   Error - That path doesn't exist.  " + src + "stray.txt");
+}
+
+TEST_F(Worker, ArchiveBitIsClearedOnlyOnCopiedFilesAndReadOnlyStays) {
+  g_settings.UseArchiveBit = 1;
+  ASSERT_TRUE(MakeFile(src + "ro.txt", "r", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  ASSERT_TRUE(MakeFile(src + "held.txt", "h", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
+  HANDLE holder =
+      CreateFileA((src + "held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  RunWorker({src + "ro.txt", src + "held.txt"});
+  CloseHandle(holder);
+  EXPECT_EQ(ReadLong(To(src + "ro.txt")), "r");
+  EXPECT_EQ(ListCount(MainControlHandle(kSkippedList)), 1);
+  DWORD copied = Attributes(src + "ro.txt"), failed = Attributes(src + "held.txt");
+  EXPECT_TRUE(copied & FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(failed & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_TRUE(failed & FILE_ATTRIBUTE_ARCHIVE);
+  if (copied & FILE_ATTRIBUTE_ARCHIVE)
+    GTEST_SKIP() << "this file system reports the archive attribute as set on every file, so "
+                    "its clearing cannot be seen";
+}
+
+// Cancels the job the moment the worker asks whether to log its first file, which it
+// does right before that file's copy.
+WNDPROC g_checkBoxProc = nullptr;
+LRESULT CALLBACK CancelOnFirstLogTest(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == BM_GETCHECK && InSendMessage()) g_job.cancel = 1;
+  return CallWindowProcA(g_checkBoxProc, window, message, wParam, lParam);
+}
+
+TEST_F(Worker, CancelDuringALargeFileFinishesItAndStartsNoOther) {
+  std::string big(24 * 1048576, '\0');
+  for (size_t i = 0; i < big.size(); i += 4096) big[i] = static_cast<char>('a' + i % 26);
+  ASSERT_TRUE(MakeFile(src + "big.bin", big));
+  ASSERT_TRUE(MakeFile(src + "next1.txt", "1"));
+  ASSERT_TRUE(MakeFile(src + "next2.txt", "2"));
+  HWND box = MainControlHandle(kLogCheckBox);
+  g_checkBoxProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CancelOnFirstLogTest)));
+  RunWorker({src + "big.bin", src + "next1.txt", src + "next2.txt"});
+  SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_checkBoxProc));
+
+  EXPECT_EQ(g_job.fileIndex, 1);
+  EXPECT_TRUE(ReadLong(To(src + "big.bin")) == big) << "the file in hand is copied whole";
+  EXPECT_FALSE(Exists(To(src + "next1.txt")));
+  EXPECT_FALSE(Exists(To(src + "next2.txt")));
+  EXPECT_EQ(LogTexts(log), (std::vector<std::string>{"  1   Copying " + src + "big.bin -> " +
+                                                     To(src + "big.bin")}));
+  EXPECT_EQ(ListLines(MainControlHandle(kStatusList)).back(), "Copying file 1 of 3");
+  // The main window's timer may have run the check already; either way it ends here.
+  WorkerEndCheck();
+  EXPECT_EQ(g_job.workerIdle, 1);
+  EXPECT_EQ(g_job.workerThread.load(), nullptr);
+}
+
+TEST(WorkerEndCheck, EndsTheRunPastTheLastEntryOrOnACancelWithoutWaiting) {
+  auto handleIsOpen = [](HANDLE h) {
+    DWORD flags = 0;
+    return GetHandleInformation(h, &flags) != FALSE;
+  };
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  g_job.workerThread = event;
+  g_job.foundCount = 3;
+  g_job.fileIndex = 3;
+  g_job.cancel = 0;
+  g_job.workerIdle = 0;
+  WorkerEndCheck();  // still on the last entry
+  EXPECT_EQ(g_job.workerIdle, 0);
+  g_job.cancel = -2;  // a negative code is not a cancel request here
+  WorkerEndCheck();
+  EXPECT_EQ(g_job.workerIdle, 0);
+  EXPECT_TRUE(handleIsOpen(event));
+  g_job.cancel = 1;
+  WorkerEndCheck();
+  EXPECT_EQ(g_job.workerIdle, 1);
+  EXPECT_EQ(g_job.workerThread.load(), nullptr);
+  EXPECT_FALSE(handleIsOpen(event));
+
+  // Idle: nothing happens.
+  HANDLE other = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  g_job.workerThread = other;
+  g_job.fileIndex = 4;
+  WorkerEndCheck();
+  EXPECT_EQ(g_job.workerThread.load(), other);
+  // Past the end; a handle that cannot be closed does not hang the check.
+  g_job.workerIdle = 0;
+  g_job.cancel = 0;
+  CloseHandle(other);
+  g_job.workerThread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFC));
+  WorkerEndCheck();
+  EXPECT_EQ(g_job.workerIdle, 1);
+  EXPECT_EQ(g_job.workerThread.load(), nullptr);
+  g_job.foundCount = 0;
+  g_job.fileIndex = 0;
+}
+
+TEST_F(Worker, PathsLongerThanMaxPathAreCopiedWhole) {
+  std::string folder = src;
+  for (int i = 0; i < 5; ++i) {
+    folder += std::string(55, static_cast<char>('m' + i)) + "\\";
+    ASSERT_TRUE(MakeDir(folder));
+  }
+  std::string file = folder + "long name.txt";
+  ASSERT_TRUE(MakeFile(file, "far down"));
+  ASSERT_GT(To(file).size(), 300u);
+  RunWorker({file});
+  EXPECT_EQ(ReadLong(To(file)), "far down");
+  EXPECT_EQ(ListCount(MainControlHandle(kSkippedList)), 0);
+  EXPECT_EQ(LogTexts(log), (std::vector<std::string>{"  1   Copying " + file + " -> " + To(file)}));
+}
+
+}  // namespace

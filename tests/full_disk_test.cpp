@@ -1,0 +1,103 @@
+// The copy worker on a volume that really fills up. It needs drive Q: mapped to a small
+// volume (scripts/make-full-disk.sh) and skips itself without one.
+#include <gtest/gtest.h>
+
+#include "app/settings.h"
+#include "engine/copy_worker.h"
+#include "engine/file_list.h"
+#include "engine/job_state.h"
+#include "tests/support.h"
+#include "ui/controls.h"
+#include "ui/main_window.h"
+
+namespace {
+
+constexpr const char* kDrive = "Q:\\";
+constexpr ULONGLONG kLargestTestVolume = 16ull * 1048576;
+
+std::vector<std::string> LogTexts(const std::string& path) {
+  std::string content = ReadFileText(path);
+  std::vector<std::string> texts;
+  size_t start = 0;
+  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
+    texts.push_back(content.substr(start + 24, end - start - 24));
+  return texts;
+}
+
+void RunWorker(const std::vector<std::string>& list) {
+  g_job.masterList = list;
+  g_job.foundCount = static_cast<int>(list.size());
+  g_job.fileIndex = 0;
+  g_job.cancel = 0;
+  g_job.workerIdle = 0;
+  g_job.workerAlive = 1;
+  g_job.workerThread = CreateThread(nullptr, 1048576, CopyWorker, nullptr, 0, nullptr);
+  for (int waited = 0; g_job.workerAlive != 0 && waited < 120000; waited += 10) PumpFor(10);
+  WorkerEndCheck();
+}
+
+TEST(FullDisk, AFailedCopyLeavesNoTruncatedFileAndKeepsUntouchedOlderCopies) {
+  if (GetDriveTypeA(kDrive) == DRIVE_NO_ROOT_DIR)
+    GTEST_SKIP() << "drive Q: is not prepared; run scripts/make-full-disk.sh on this test's "
+                    "Wine prefix first";
+  ULARGE_INTEGER freeBytes = {}, totalBytes = {};
+  ASSERT_TRUE(GetDiskFreeSpaceExA(kDrive, &freeBytes, &totalBytes, nullptr));
+  if (totalBytes.QuadPart > kLargestTestVolume)
+    GTEST_SKIP() << "drive Q: holds " << totalBytes.QuadPart
+                 << " bytes; it is not a small test volume, so it is not filled";
+
+  ScratchDir dir;
+  std::string dest =
+      std::string(kDrive) + "stowly-full-disk-" + std::to_string(GetCurrentProcessId()) + "\\";
+  RemoveTree(dest);
+  ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
+  ASSERT_TRUE(WriteFileText(dir / "Stowly.ini",
+                            "[Main Settings]\r\nDestinationFolder=" + dest + "\r\nLogFile=1\r\n"));
+  ASSERT_TRUE(OpenMainWindow(dir / "Stowly.ini"));
+
+  std::string src = dir / "src\\";
+  ASSERT_TRUE(CreateDirectoryA(src.c_str(), nullptr));
+  ASSERT_TRUE(WriteFileText(src + "small.txt", "small"));
+  ASSERT_TRUE(WriteFileText(src + "after.txt", "after"));
+  ASSERT_TRUE(WriteFileText(src + "locked.txt", "locked"));
+  auto to = [&](const std::string& source) { return DestinationPath(dest, source); };
+  ASSERT_EQ(MakeFolderPath(to(src)), 0);
+  // Older copies: one whose source is gone, one whose source is locked, and one that the
+  // failing copy overwrites.
+  ASSERT_TRUE(WriteFileText(to(src + "gone.txt"), "older gone"));
+  ASSERT_TRUE(WriteFileText(to(src + "locked.txt"), "older locked"));
+  ASSERT_TRUE(WriteFileText(to(src + "big.bin"), "older big"));
+  ASSERT_TRUE(GetDiskFreeSpaceExA(kDrive, &freeBytes, nullptr, nullptr));
+  ASSERT_TRUE(WriteFileText(src + "big.bin",
+                            std::string(static_cast<size_t>(freeBytes.QuadPart) + 65536, 'b')));
+  HANDLE holder = CreateFileA((src + "locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+  RunWorker({src + "small.txt", src + "gone.txt", src + "locked.txt", src + "big.bin",
+             src + "after.txt"});
+  CloseHandle(holder);
+
+  EXPECT_EQ(ReadFileText(to(src + "small.txt")), "small");
+  EXPECT_EQ(ReadFileText(to(src + "gone.txt")), "older gone");
+  EXPECT_EQ(ReadFileText(to(src + "locked.txt")), "older locked");
+  EXPECT_FALSE(Exists(to(src + "big.bin"))) << "a truncated copy was left behind";
+  // The space is free again, so the next file is copied.
+  EXPECT_EQ(ReadFileText(to(src + "after.txt")), "after");
+
+  std::vector<std::string> log = LogTexts(dest + "Stowly.log");
+  std::vector<std::string> errors;
+  for (const std::string& line : log)
+    if (line.find("Error - ") != std::string::npos) errors.push_back(line);
+  EXPECT_EQ(errors,
+            (std::vector<std::string>{"  2   Error - File not found.  " + src + "gone.txt",
+                                      "  3   Error - Permission Denied  " + src + "locked.txt",
+                                      "  4   Error - Disk full.  " + src + "big.bin"}));
+  EXPECT_EQ(ListCount(MainControlHandle(kSkippedList)), 3);
+  EXPECT_EQ(GetText(MainControlHandle(kSkippedLabel)), "3 Skipped files - See log for details");
+
+  CloseMainWindow();
+  RemoveTree(dest);
+}
+
+}  // namespace
