@@ -92,10 +92,7 @@ void Pump() {
 // The worker-idle flag comes back as soon as a cancel is seen; this waits for the thread
 // itself, so nothing the job does next can meet a worker still copying.
 void WaitForWorkerToEnd() {
-  while (g_job.workerAlive != 0) {
-    if (WindowGone() && g_job.cancel == 0) g_job.cancel = 1;
-    PumpWait();
-  }
+  while (g_job.workerAlive != 0) PumpWait();
 }
 
 // The copy phase's wait. The worker-end check normally runs from the main window's timer;
@@ -446,7 +443,6 @@ Ending RunJobBody() {
   DisableControl(button);
   SetText(button, "Cancel");
   SetText(MainControlHandle(kSkippedLabel), "Skipped files - See log for details");
-  WaitForWorkerToEnd();
   g_job.cancel = 0;
   g_reportedMissing.clear();
 
@@ -528,13 +524,9 @@ int RunBackupJob(HWND owner) {
   g_phase = Phase::kPreparing;
   g_closeRequested = false;
   Ending ending = RunJobBody();
+  // The job has waited for its worker to end, so closing now cuts no copy off half-way.
   bool closing =
       g_closeRequested || g_quitRequested || WindowGone() || (silent && ending != Ending::kStopped);
-  // The process ends right after the window goes: no worker may be cut off mid-file.
-  if (closing) {
-    DisableControl(button);
-    WaitForWorkerToEnd();
-  }
   EnableControl(button);
   SetText(button, "Backup");
   if (silent && ending != Ending::kStopped) {
@@ -554,12 +546,6 @@ void RequestCloseAfterJob() {
   if (g_phase == Phase::kCopying && g_job.cancel == 0) g_job.cancel = 1;
 }
 
-void StopWorkerBeforeWindowsGo() {
-  if (g_job.workerAlive == 0) return;
-  if (g_job.cancel == 0) g_job.cancel = 1;
-  while (g_job.workerAlive != 0) {
-    MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_SENDMESSAGE, 0);
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+void StopCopyingBeforeWindowsGo() {
+  if (g_job.workerAlive != 0 && g_job.cancel == 0) g_job.cancel = 1;
 }

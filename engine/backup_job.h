@@ -12,6 +12,6 @@ bool BackupJobRunning();
 // or as soon as it begins) and the job closes the window once it and its worker have ended.
 void RequestCloseAfterJob();
 
-// The main window is being destroyed while a copy worker may still run: stop it after the
-// file in hand and wait for it, serving the messages it sends while its controls still exist.
-void StopWorkerBeforeWindowsGo();
+// The main window is being destroyed: a running copy worker stops after the file in hand,
+// before it can read a control that is gone; the job's wait then waits for it to end.
+void StopCopyingBeforeWindowsGo();

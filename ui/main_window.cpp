@@ -185,7 +185,7 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
       }
       break;
     case WM_DESTROY:
-      StopWorkerBeforeWindowsGo();
+      StopCopyingBeforeWindowsGo();
       KillTimer(form, kMainTimerId);
       FormProcedure(kDef, form, message, wParam, lParam);
       PostQuitMessage(0);
