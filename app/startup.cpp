@@ -15,15 +15,19 @@ void AssignAllControlIds() {
   AssignControlIds(HelpFormDef());
 }
 
-int MainRoutine(HINSTANCE) {
-  CoInitialize(nullptr);
-  g_commandTail = CommandTail(GetCommandLineA());
+void PrepareWindowing() {
   INITCOMMONCONTROLSEX icc = {8, 0x7FFF};
   InitCommonControlsEx(&icc);
   AssignAllControlIds();
   g_versionMajor = 1;
   g_versionMinor = 5;
   g_versionRevision = 0;
+}
+
+int MainRoutine(HINSTANCE) {
+  CoInitialize(nullptr);
+  g_commandTail = CommandTail(GetCommandLineA());
+  PrepareWindowing();
   LRESULT result = ShowForm(MainFormDef(), nullptr, 1, 0);
   // A main window that could not be created is not an error the caller can act on.
   int code = result == -1 ? 0 : static_cast<int>(result);

@@ -5,3 +5,5 @@
 // returns the exit code once it is gone.
 int MainRoutine(HINSTANCE instance);
 void AssignAllControlIds();
+// Common controls, control identifiers and version numbers: everything before the first form.
+void PrepareWindowing();

@@ -47,12 +47,7 @@ class ProgramEnvironment : public ::testing::Environment {
   void SetUp() override {
     ASSERT_TRUE(g_ownDesktop) << "could not move to a desktop of this program's own";
     CoInitialize(nullptr);
-    INITCOMMONCONTROLSEX icc = {8, 0x7FFF};
-    InitCommonControlsEx(&icc);
-    AssignAllControlIds();
-    g_versionMajor = 1;
-    g_versionMinor = 5;
-    g_versionRevision = 0;
+    PrepareWindowing();
   }
 };
 
