@@ -34,6 +34,7 @@ std::wstring WideFromAnsi(const std::string& text) {
 using FolderKey = std::tuple<DWORD, DWORD, DWORD>;
 
 bool ReadFolderKey(const std::wstring& folderW, FolderKey& key, std::wstring* finalPath) {
+  QuietErrors quiet;
   ScopedHandle folder(CreateFileW(folderW.c_str(), 0,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
