@@ -29,10 +29,12 @@ std::wstring WideFromAnsi(const std::string& text) {
   return wide;
 }
 
-// A folder's identity on its volume; a junction or symbolic link has its target's.
+// A folder's identity on its volume; a junction or symbolic link has its target's. The
+// real path is left empty when the volume cannot give it.
 using FolderKey = std::tuple<DWORD, DWORD, DWORD>;
 
 bool ReadFolderKey(const std::wstring& folderW, FolderKey& key, std::wstring* finalPath) {
+  QuietErrors quiet;
   ScopedHandle folder(CreateFileW(folderW.c_str(), 0,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -44,10 +46,11 @@ bool ReadFolderKey(const std::wstring& folderW, FolderKey& key, std::wstring* fi
     std::wstring buffer(32768, L'\0');
     DWORD length = GetFinalPathNameByHandleW(folder.get(), buffer.data(),
                                              static_cast<DWORD>(buffer.size()), 0);
-    if (length == 0 || length >= buffer.size()) return false;
-    buffer.resize(length);
-    if (buffer.back() != L'\\') buffer += L'\\';
-    *finalPath = buffer;
+    if (length > 0 && length < buffer.size()) {
+      buffer.resize(length);
+      if (buffer.back() != L'\\') buffer += L'\\';
+      *finalPath = buffer;
+    }
   }
   return true;
 }
@@ -58,32 +61,40 @@ bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
                               static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Running state of one outermost ListFiles call.
+// Running state of one outermost ListFiles call. The open trees are the real paths of
+// the listed root and of every link being followed, innermost last.
 int g_depth = 0;
 int g_running = 0;
 std::set<FolderKey> g_visited;
-std::wstring g_rootFinal;
+std::vector<std::wstring> g_openTrees;
 
 // Junctions and symbolic links can lead back into the listed tree, or loop outside it.
-// A folder whose real identity was met before in this listing is not listed again, and
-// a link that points inside the listed root is passed over, since its files are listed
-// under their real path; links to folders outside the tree are still followed.
-bool ShouldDescend(const std::string& folder, bool isLink) {
+// A link is followed only when its target lies outside every tree being listed and was
+// not met before; otherwise its files are listed under their real path. Plain folders
+// are always listed: a volume that gives no real folder identities (index 0) must never
+// lose a folder to this guard. A followed link's real path comes back in linkTarget.
+bool ShouldDescend(const std::string& folder, bool isLink, std::wstring& linkTarget) {
+  linkTarget.clear();
   FolderKey key;
-  std::wstring finalPath;
-  if (!ReadFolderKey(FilePathW(folder), key, isLink ? &finalPath : nullptr)) return true;
-  if (g_visited.count(key)) return false;
-  if (isLink && !g_rootFinal.empty() && StartsWithIgnoringCase(finalPath, g_rootFinal))
-    return false;
-  g_visited.insert(key);
+  if (!ReadFolderKey(FilePathW(folder), key, isLink ? &linkTarget : nullptr)) return true;
+  bool known = std::get<1>(key) != 0 || std::get<2>(key) != 0;
+  if (isLink) {
+    if (known && g_visited.count(key)) return false;
+    for (const std::wstring& tree : g_openTrees)
+      if (!linkTarget.empty() && StartsWithIgnoringCase(linkTarget, tree)) return false;
+  }
+  if (known) g_visited.insert(key);
   return true;
 }
 
 void StartOutermostListing(const std::string& root) {
   g_visited.clear();
-  g_rootFinal.clear();
+  g_openTrees.clear();
   FolderKey key;
-  if (ReadFolderKey(FilePathW(root), key, &g_rootFinal)) g_visited.insert(key);
+  std::wstring rootPath;
+  if (!ReadFolderKey(FilePathW(root), key, &rootPath)) return;
+  if (std::get<1>(key) != 0 || std::get<2>(key) != 0) g_visited.insert(key);
+  if (!rootPath.empty()) g_openTrees.push_back(rootPath);
 }
 
 const char* ListingHeader(ListingMode mode) {
@@ -184,14 +195,19 @@ int ListFiles(std::string& folder, std::vector<std::string>& list, const std::st
     }
   }
 
-  for (auto& [subfolder, isLink] : subfolders)
-    if (ShouldDescend(subfolder, isLink)) ListFiles(subfolder, list, mask, mode);
+  std::wstring linkTarget;
+  for (auto& [subfolder, isLink] : subfolders) {
+    if (!ShouldDescend(subfolder, isLink, linkTarget)) continue;
+    if (!linkTarget.empty()) g_openTrees.push_back(linkTarget);
+    ListFiles(subfolder, list, mask, mode);
+    if (!linkTarget.empty()) g_openTrees.pop_back();
+  }
 
   if (--g_depth > 0) return 0;
   int appended = g_running;
   g_running = 0;
   g_visited.clear();
-  g_rootFinal.clear();
+  g_openTrees.clear();
   return appended;
 }
 

@@ -307,26 +307,32 @@ TEST_F(Listing, LinksBackIntoTheTreeEndPromptlyAndListEachFileOnce) {
   ASSERT_TRUE(MakeFile(root + "top.txt", "t"));
   ASSERT_TRUE(MakeFile(root + "a\\f.txt", "f"));
   ASSERT_TRUE(MakeFile(out + "g.txt", "g"));
+  // Links back into the tree (three of them beside their target, so some come before it
+  // in the file system's order), one out of it, and out there one back and one loop.
+  const std::vector<std::pair<std::string, std::string>> links = {
+      {root + "a\\loop", root},   {root + "b\\sibling", root + "a"},
+      {root + "0s1", root + "a"}, {root + "0s2", root + "a"},
+      {root + "zs3", root + "a"}, {root + "toOutside", out},
+      {out + "back", root},       {out + "self", out}};
   // Wine cannot remove a host link itself, so the host removes them at the end.
   struct LinkCleanup {
-    std::vector<std::string> links;
+    const std::vector<std::pair<std::string, std::string>>& links;
     ~LinkCleanup() {
-      for (const std::string& link : links) RunHost("/bin/rm -f \"" + UnixPath(link) + "\"");
+      for (const auto& link : links) RunHost("/bin/rm -f \"" + UnixPath(link.first) + "\"");
     }
-  } cleanup{
-      {root + "a\\loop", root + "b\\sibling", root + "toOutside", out + "back", out + "self"}};
-  if (!SymbolicLink(root + "a\\loop", root) || !SymbolicLink(root + "b\\sibling", root + "a") ||
-      !SymbolicLink(root + "toOutside", out) || !SymbolicLink(out + "back", root) ||
-      !SymbolicLink(out + "self", out))
-    GTEST_SKIP() << "folder links cannot be made here (no host ln, or not running under Wine)";
+  } cleanup{links};
+  for (const auto& [link, target] : links)
+    if (!SymbolicLink(link, target))
+      GTEST_SKIP() << "folder links cannot be made here (no host ln, or not running under Wine)";
 
   std::vector<std::string> list = Listed(root);
   std::sort(list.begin(), list.end());
-  // Links into the tree are passed over; the link that leads out is followed once, and
-  // the links out there that lead back or round in a loop are not.
+  // Links into the tree are passed over wherever they stand; the link that leads out is
+  // followed once, and the links out there that lead back or round in a loop are not.
   EXPECT_EQ(list, (std::vector<std::string>{root + "a\\f.txt", root + "toOutside\\g.txt",
                                             root + "top.txt"}));
-  // Listing the outside folder itself follows its link into the root once.
+  // Listing the outside folder follows its link into the root once, and in there the
+  // links to the root's own folders are passed over as before.
   list = Listed(out);
   std::sort(list.begin(), list.end());
   EXPECT_EQ(list, (std::vector<std::string>{out + "back\\a\\f.txt", out + "back\\top.txt",
