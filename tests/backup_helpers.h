@@ -53,29 +53,6 @@ inline std::string CopyOf(const std::string& destination, const std::string& sou
   return destination + source.substr(3);
 }
 
-// The log's texts without their date and time columns; separators read "----".
-inline std::vector<std::string> LogTexts(const std::string& path) {
-  std::string content = ReadFileText(path);
-  std::vector<std::string> texts;
-  if (content.empty()) return texts;
-  EXPECT_EQ(content.substr(content.size() - 2), kCrLf) << "the log ends mid-line";
-  size_t start = 0;
-  for (size_t end; (end = content.find(kCrLf, start)) != std::string::npos; start = end + 2) {
-    std::string line = content.substr(start, end - start);
-    if (line == std::string(140, '-')) {
-      texts.push_back("----");
-      continue;
-    }
-    bool dated = line.size() >= 24;
-    const char* shape = "dd-dd-dddd   dd:dd:dd   ";
-    for (size_t i = 0; dated && i < 24; ++i)
-      dated =
-          shape[i] == 'd' ? isdigit(static_cast<unsigned char>(line[i])) != 0 : line[i] == shape[i];
-    EXPECT_TRUE(dated) << "malformed log line: " << line;
-    texts.push_back(dated ? line.substr(24) : line);
-  }
-  return texts;
-}
 
 inline std::vector<std::string> After(const std::vector<std::string>& texts,
                                       const std::string& marker) {

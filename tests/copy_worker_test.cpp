@@ -11,28 +11,6 @@
 
 namespace {
 
-std::wstring Wide(const std::string& text) {
-  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w.data(), n);
-  w.pop_back();
-  return w;
-}
-
-std::wstring Long(const std::string& path) { return L"\\\\?\\" + Wide(path); }
-
-bool MakeDir(const std::string& path) { return CreateDirectoryW(Long(path).c_str(), nullptr); }
-
-bool MakeFile(const std::string& path, const std::string& content, DWORD attributes = 0) {
-  HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  CloseHandle(file);
-  return !attributes || SetFileAttributesW(Long(path).c_str(), attributes);
-}
-
 std::string ReadLong(const std::string& path) {
   HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, 0, nullptr);
@@ -47,35 +25,6 @@ std::string ReadLong(const std::string& path) {
 }
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(Long(path).c_str()); }
-
-void RemoveTreeW(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring full = folder + L"\\" + name;
-      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTreeW(full);
-      else
-        DeleteFileW(full.c_str());
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
-
-// The log's lines without their date and time.
-std::vector<std::string> LogTexts(const std::string& path) {
-  std::string content = ReadFileText(path);
-  std::vector<std::string> texts;
-  size_t start = 0;
-  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
-    texts.push_back(content.substr(start + 24, end - start - 24));
-  return texts;
-}
 
 std::vector<std::string> ListLines(HWND list) {
   std::vector<std::string> lines;

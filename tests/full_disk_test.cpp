@@ -15,15 +15,6 @@ namespace {
 constexpr const char* kDrive = "Q:\\";
 constexpr ULONGLONG kLargestTestVolume = 16ull * 1048576;
 
-std::vector<std::string> LogTexts(const std::string& path) {
-  std::string content = ReadFileText(path);
-  std::vector<std::string> texts;
-  size_t start = 0;
-  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
-    texts.push_back(content.substr(start + 24, end - start - 24));
-  return texts;
-}
-
 void RunWorker(const std::vector<std::string>& list) {
   g_job.masterList = list;
   g_job.foundCount = static_cast<int>(list.size());

@@ -12,51 +12,7 @@
 
 namespace {
 
-std::wstring Wide(const std::string& text) {
-  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w.data(), n);
-  w.pop_back();
-  return w;
-}
-
-// Long paths need the \\?\ form, so the fixtures are made through the W calls.
-std::wstring Long(const std::string& path) { return L"\\\\?\\" + Wide(path); }
-
-bool MakeDir(const std::string& path) { return CreateDirectoryW(Long(path).c_str(), nullptr); }
-
-bool MakeFile(const std::string& path, const std::string& content, DWORD attributes = 0) {
-  HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  CloseHandle(file);
-  return !attributes || SetFileAttributesW(Long(path).c_str(), attributes);
-}
-
 // Removes a tree through the W calls, so folders past MAX_PATH and links go too (a link
-// is removed, never followed).
-void RemoveTreeW(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring full = folder + L"\\" + name;
-      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        DeleteFileW(full.c_str());
-      else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        RemoveDirectoryW(full.c_str()) || DeleteFileW(full.c_str());
-      else
-        RemoveTreeW(full);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
 
 // A test with the real main window, whose destination box and status list the listing
 // reads and writes.

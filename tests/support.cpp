@@ -93,6 +93,70 @@ void RemoveTree(const std::string& folder) {
   RemoveDirectoryA(base.c_str());
 }
 
+std::wstring Wide(const std::string& text) {
+  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w.data(), n);
+  w.pop_back();
+  return w;
+}
+
+std::wstring Long(const std::string& path) { return L"\\\\?\\" + Wide(path); }
+
+bool MakeDir(const std::string& path) { return CreateDirectoryW(Long(path).c_str(), nullptr); }
+
+bool MakeFile(const std::string& path, const std::string& content, DWORD attributes) {
+  HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  CloseHandle(file);
+  return !attributes || SetFileAttributesW(Long(path).c_str(), attributes);
+}
+
+void RemoveTreeW(const std::wstring& folder) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring full = folder + L"\\" + name;
+      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTreeW(full);
+      else
+        DeleteFileW(full.c_str());
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+std::vector<std::string> LogTexts(const std::string& path) {
+  std::string content = ReadFileText(path);
+  std::vector<std::string> texts;
+  if (content.empty()) return texts;
+  EXPECT_EQ(content.substr(content.size() - 2), "\r\n") << "the log ends mid-line";
+  size_t start = 0;
+  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    std::string line = content.substr(start, end - start);
+    if (line == std::string(140, '-')) {
+      texts.push_back("----");
+      continue;
+    }
+    bool dated = line.size() >= 24;
+    const char* shape = "dd-dd-dddd   dd:dd:dd   ";
+    for (size_t i = 0; dated && i < 24; ++i)
+      dated =
+          shape[i] == 'd' ? isdigit(static_cast<unsigned char>(line[i])) != 0 : line[i] == shape[i];
+    EXPECT_TRUE(dated) << "malformed log line: " << line;
+    texts.push_back(dated ? line.substr(24) : line);
+  }
+  return texts;
+}
+
 bool WriteFileText(const std::string& path, const std::string& content) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

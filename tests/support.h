@@ -22,6 +22,15 @@ class ScratchDir {
 };
 
 void RemoveTree(const std::string& folder);
+
+// Fixtures beyond MAX_PATH go through the W calls with the \\?\ prefix.
+std::wstring Wide(const std::string& text);
+std::wstring Long(const std::string& path);
+bool MakeDir(const std::string& path);
+bool MakeFile(const std::string& path, const std::string& content, DWORD attributes = 0);
+void RemoveTreeW(const std::wstring& folder);
+// The log's texts without their date and time columns; separators read "----".
+std::vector<std::string> LogTexts(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& content);
 std::string ReadFileText(const std::string& path);
 bool Exists(const std::string& path);
