@@ -1,0 +1,359 @@
+// Times the engine's hot paths under Wine next to the plain Win32 work they are built on,
+// so a slow figure can be traced to the engine or to the platform. Run by scripts/bench.sh:
+//
+//   engine_bench listing OUT TREE SCRATCH REPS   ListFiles against bare directory walks
+//   engine_bench memory  OUT ENTRIES             master list bytes against its path text
+//   engine_bench log     OUT SCRATCH LINES REPS  WriteLog against plain appends
+//   engine_bench pauses  OUT COUNT               what Sleep(5) and Sleep(10) really take
+//
+// Each figure is one line "metric<TAB>rep<TAB>value<TAB>unit" in OUT. The exit code is 0,
+// or 3 when the engine's result was wrong (a listing that missed files, lost log lines).
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <psapi.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/message_loop.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "engine/file_list.h"
+#include "engine/job_state.h"
+#include "engine/log_file.h"
+#include "ui/controls.h"
+#include "ui/form.h"
+#include "ui/main_window.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* f) const { fclose(f); }
+};
+using OutFile = std::unique_ptr<FILE, FileCloser>;
+
+struct HandleCloser {
+  void operator()(HANDLE h) const {
+    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+struct FindCloser {
+  void operator()(HANDLE h) const {
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+  }
+};
+using FindHandle = std::unique_ptr<void, FindCloser>;
+
+FILE* g_out = nullptr;
+bool g_wrong = false;
+
+void Report(const char* metric, int rep, double value, const char* unit) {
+  fprintf(g_out, "%s\t%d\t%.6f\t%s\n", metric, rep, value, unit);
+  fflush(g_out);
+}
+
+void Wrong(const std::string& what) {
+  fprintf(g_out, "wrong\t0\t0\t%s\n", what.c_str());
+  fflush(g_out);
+  g_wrong = true;
+}
+
+double Seconds() {
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::string WithBackslash(std::string folder) {
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
+// The main window the engine reads its switches from, as the program has it after
+// start-up; the destination and the log switch are set on its controls directly.
+bool OpenEngineWindow(const std::string& destination, const std::string& logPath) {
+  CoInitialize(nullptr);
+  INITCOMMONCONTROLSEX icc = {sizeof icc, 0x7FFF};
+  InitCommonControlsEx(&icc);
+  AssignAllControlIds();
+  LRESULT made = ShowForm(MainFormDef(), nullptr, 0, 0);
+  if (made == -1 || !IsWindow(MainWindow())) return false;
+  SetText(MainControlHandle(kDestinationBox), destination);
+  SetChecked(MainControlHandle(kLogCheckBox), 1);
+  SetLogFilePath(logPath);
+  g_settings.FullMirror = 1;
+  MessagePumpStep();
+  return true;
+}
+
+enum class WalkKind { kBare, kAttributes, kAttributesAndDestination };
+
+// Depth first like ListFiles: a folder's files, then each subfolder's subtree in turn.
+void Walk(const std::string& folder, WalkKind kind, const std::string& destination,
+          std::vector<std::string>& out, int& existing) {
+  std::vector<std::string> subfolders;
+  WIN32_FIND_DATAA data;
+  {
+    FindHandle find(FindFirstFileA((folder + "*").c_str(), &data));
+    if (find.get() == INVALID_HANDLE_VALUE) return;
+    do {
+      if (!strcmp(data.cFileName, ".") || !strcmp(data.cFileName, "..")) continue;
+      std::string path = folder + data.cFileName;
+      DWORD attributes =
+          kind == WalkKind::kBare ? data.dwFileAttributes : GetFileAttributesA(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        subfolders.push_back(path + "\\");
+        continue;
+      }
+      if (kind == WalkKind::kAttributesAndDestination)
+        existing += FileExists(DestinationPath(destination, path)) ? 1 : 0;
+      out.push_back(std::move(path));
+    } while (FindNextFileA(find.get(), &data));
+  }
+  for (const std::string& sub : subfolders) Walk(sub, kind, destination, out, existing);
+}
+
+// Bytes the list asked the heap for: its slots plus every string buffer outside the
+// small-string buffer.
+double RequestedBytes(const std::vector<std::string>& list, double& textBytes) {
+  double bytes = static_cast<double>(list.capacity() * sizeof(std::string));
+  textBytes = 0;
+  for (const std::string& s : list) {
+    textBytes += static_cast<double>(s.size());
+    if (s.capacity() > 15) bytes += static_cast<double>(s.capacity() + 1);
+  }
+  return bytes;
+}
+
+int RunListing(const std::string& tree, const std::string& scratch, int reps) {
+  std::string destination = WithBackslash(scratch) + "no-destination\\";
+  if (!OpenEngineWindow(destination, WithBackslash(scratch) + "Stowly.log")) {
+    Wrong("main window could not be created");
+    return 3;
+  }
+  HWND status = MainControlHandle(kStatusList);
+  std::string root = WithBackslash(tree);
+
+  std::vector<std::string> warm;
+  int existing = 0;
+  Walk(root, WalkKind::kBare, destination, warm, existing);
+  const int expected = static_cast<int>(warm.size());
+  Report("walk_files", 0, expected, "files");
+
+  const char* names[] = {"listfiles_s", "walk_bare_s", "walk_attributes_s",
+                         "walk_attributes_destination_s"};
+  for (int rep = 1; rep <= reps; ++rep) {
+    for (int step = 0; step < 4; ++step) {
+      int which = (step + rep - 1) % 4;
+      double start = 0, seconds = 0;
+      int count = 0;
+      if (which == 0) {
+        ListClear(status);
+        ListAdd(status, "Getting list of files from source...");
+        g_job.masterList.assign(1, std::string());
+        g_job.foundCount = 0;
+        std::string folder = root;
+        start = Seconds();
+        count = ListFiles(folder, g_job.masterList, "*.*", ListingMode::kSource);
+        seconds = Seconds() - start;
+      } else {
+        std::vector<std::string> out;
+        start = Seconds();
+        Walk(root, static_cast<WalkKind>(which - 1), destination, out, existing);
+        seconds = Seconds() - start;
+        count = static_cast<int>(out.size());
+      }
+      Report(names[which], rep, seconds, "s");
+      if (count != expected)
+        Wrong(std::string(names[which]) + " listed " + std::to_string(count) + " of " +
+              std::to_string(expected) + " files");
+    }
+  }
+  double text = 0;
+  double requested = RequestedBytes(g_job.masterList, text);
+  Report("listfiles_list_requested_bytes", 0, requested, "bytes");
+  Report("listfiles_list_text_bytes", 0, text, "bytes");
+  DestroyWindow(MainWindow());
+  return g_wrong ? 3 : 0;
+}
+
+size_t WorkingSet() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.WorkingSetSize;
+}
+
+// One process per repetition (the script runs this mode several times), so freed heap
+// pages of an earlier list never make a later one look smaller.
+int RunMemory(int entries) {
+  static const char* const kUsers[] = {"Lena Fischer", "mark", "Administrator", "j.okafor"};
+  static const char* const kTops[] = {"Documents", "Pictures", "Desktop", "Music", "Projects"};
+  static const char* const kWords[] = {"Invoices", "Client ",  "Reports", "Holiday ", "Scans",
+                                       "Drafts",   "Archive ", "Budget ", "Thesis",   "Photos "};
+  static const char* const kNames[] = {"Quarterly report ", "IMG_",   "invoice-",
+                                       "Meeting notes ",    "scan",   "track ",
+                                       "budget_",           "draft v"};
+  static const char* const kExts[] = {".docx", ".jpg", ".pdf", ".txt", ".xlsx", ".mp3", ".png"};
+  std::mt19937 rng(20240607);
+  auto pick = [&rng](auto& table) { return table[rng() % (sizeof table / sizeof table[0])]; };
+
+  size_t before = WorkingSet();
+  // Grown one entry at a time and filled with folder + name, as a listing fills it.
+  std::vector<std::string> list{std::string()};
+  std::string folder;
+  for (int k = 0; k < entries; ++k) {
+    if (k % 50 == 0) {
+      folder = std::string("C:\\Users\\") + pick(kUsers) + "\\" + pick(kTops) + "\\" +
+               pick(kWords) + std::to_string(rng() % 400) + "\\" +
+               std::to_string(2000 + rng() % 25) + "\\";
+      if (rng() % 3 == 0) folder += std::string(pick(kWords)) + "old\\";
+    }
+    std::string name = std::string(pick(kNames)) + std::to_string(rng() % 100000) + pick(kExts);
+    list.resize(static_cast<size_t>(k) + 1);
+    list[static_cast<size_t>(k)] = folder + name;
+  }
+  size_t after = WorkingSet();
+  double text = 0;
+  double requested = RequestedBytes(list, text);
+  Report("memory_entries", 0, static_cast<double>(list.size()), "entries");
+  Report("memory_text_bytes", 0, text, "bytes");
+  Report("memory_working_set_bytes", 0, static_cast<double>(after - before), "bytes");
+  Report("memory_requested_bytes", 0, requested, "bytes");
+  return 0;
+}
+
+std::string g_logText;
+
+void AppendOpenClose(const std::string& path, const std::string& line) {
+  Handle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return;
+  SetFilePointer(file.get(), 0, nullptr, FILE_END);
+  DWORD written = 0;
+  WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+int CountLines(const std::string& path) {
+  Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return 0;
+  int lines = 0;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    for (DWORD i = 0; i < got; ++i) lines += buffer[i] == '\n' ? 1 : 0;
+  return lines;
+}
+
+std::atomic<int> g_workerLines{0};
+std::atomic<int> g_workerDone{0};
+
+DWORD WINAPI LogFromWorker(LPVOID) {
+  for (int i = 0, n = g_workerLines; i < n; ++i) WriteLog(g_logText);
+  g_workerDone = 1;
+  return 0;
+}
+
+int RunLog(const std::string& scratch, int lines, int reps) {
+  std::string folder = WithBackslash(scratch);
+  std::string path = folder + "Stowly.log";
+  if (!OpenEngineWindow(folder, path)) {
+    Wrong("main window could not be created");
+    return 3;
+  }
+  g_logText = "  12345   Copying " + folder +
+              "Projects\\Client 042\\Quarterly report 0042.docx -> " + folder +
+              "backup\\Projects\\Client 042\\Quarterly report 0042.docx";
+  std::string plainLine = "12-06-2026   16:05:09   " + g_logText + "\r\n";
+  // The worker's calls wait for the user-interface thread, so fewer lines keep it short.
+  const int workerLines = lines / 20 > 50 ? lines / 20 : 50;
+
+  const char* names[] = {"writelog_lines_per_s", "append_open_close_lines_per_s",
+                         "append_one_handle_lines_per_s", "writelog_worker_sleep_lines_per_s",
+                         "writelog_worker_msgwait_lines_per_s"};
+  constexpr int kVariants = 5;
+  for (int rep = 1; rep <= reps; ++rep) {
+    for (int step = 0; step < kVariants; ++step) {
+      int which = (step + rep - 1) % kVariants;
+      DeleteFileA(path.c_str());
+      int n = which >= 3 ? workerLines : lines;
+      double start = Seconds();
+      if (which == 0) {
+        for (int i = 0; i < n; ++i) WriteLog(g_logText);
+      } else if (which == 1) {
+        for (int i = 0; i < n; ++i) AppendOpenClose(path, plainLine);
+      } else if (which == 2) {
+        Handle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        for (int i = 0; i < n; ++i)
+          WriteFile(file.get(), plainLine.data(), static_cast<DWORD>(plainLine.size()), &written,
+                    nullptr);
+      } else {
+        // The user-interface thread waits for the worker either with plain 10 ms sleeps
+        // between pump steps, or with a wait that also wakes for messages the worker sends.
+        g_workerLines = n;
+        g_workerDone = 0;
+        Handle thread(CreateThread(nullptr, 1048576, LogFromWorker, nullptr, 0, nullptr));
+        while (!g_workerDone) {
+          if (which == 3)
+            Sleep(10);
+          else
+            MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+          MessagePumpStep();
+        }
+        WaitForSingleObject(thread.get(), INFINITE);
+      }
+      double seconds = Seconds() - start;
+      Report(names[which], rep, n / seconds, "lines/s");
+      int got = CountLines(path);
+      if (got != n)
+        Wrong(std::string(names[which]) + " wrote " + std::to_string(got) + " of " +
+              std::to_string(n) + " lines");
+    }
+  }
+  DeleteFileA(path.c_str());
+  DestroyWindow(MainWindow());
+  return g_wrong ? 3 : 0;
+}
+
+int RunPauses(int count) {
+  for (DWORD ms : {5u, 10u}) {
+    double start = Seconds();
+    for (int i = 0; i < count; ++i) Sleep(ms);
+    double each = (Seconds() - start) * 1000.0 / count;
+    Report(ms == 5 ? "sleep5_ms" : "sleep10_ms", 0, each, "ms");
+  }
+  return 0;
+}
+
+int Number(const char* text) { return atoi(text); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: engine_bench listing|memory|log|pauses OUT ...\n");
+    return 2;
+  }
+  std::string mode = argv[1];
+  OutFile out(fopen(argv[2], "a"));
+  if (!out) return 2;
+  g_out = out.get();
+  if (mode == "listing" && argc == 6) return RunListing(argv[3], argv[4], Number(argv[5]));
+  if (mode == "memory" && argc == 4) return RunMemory(Number(argv[3]));
+  if (mode == "log" && argc == 6) return RunLog(argv[3], Number(argv[4]), Number(argv[5]));
+  if (mode == "pauses" && argc == 4) return RunPauses(Number(argv[3]));
+  fprintf(stderr, "engine_bench: bad arguments\n");
+  return 2;
+}
