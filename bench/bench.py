@@ -404,6 +404,10 @@ class Bench:
                 seconds, code, maxrss, hwm, comm = run_measured(
                     command, self.env, self.timeout(files), self.output_log,
                     contender.process_name())
+                # What it takes to get the copy onto the disk, timed apart from the run.
+                flush_start = time.perf_counter()
+                os.sync()
+                flush = time.perf_counter() - flush_start
                 ok, copied, missing_long, detail = verify(
                     src, source, contender.copy_root(source, dest), contender.runs_under_wine)
                 if code != 0 and not (contender.long_path_exit_ok and ok and missing_long):
@@ -414,7 +418,8 @@ class Bench:
                     if phases:
                         self.phases.setdefault(name, []).append(phases)
                 row = dict(tree=name, contender=contender.name, rep=rep, position=position + 1,
-                           files=files, bytes=total, wall_s=round(seconds, 4), exit_code=code,
+                           files=files, bytes=total, wall_s=round(seconds, 4),
+                           flush_s=round(flush, 4), exit_code=code,
                            ok=ok, files_copied=copied, long_files_missing=missing_long,
                            peak_rss_kib=maxrss, vmhwm_kib=hwm, process=comm, detail=detail)
                 self.runs.append(row)
@@ -528,7 +533,9 @@ class Bench:
             m = med(walls)
             row = dict(tree=tree, contender=contender, files=files, bytes=size,
                        reps=len(runs), wall_median_s=m, wall_min_s=min(walls),
-                       wall_max_s=max(walls), files_per_s=files / m if m else 0,
+                       wall_max_s=max(walls),
+                       synced_median_s=med([r["wall_s"] + r["flush_s"] for r in runs]),
+                       files_per_s=files / m if m else 0,
                        mb_per_s=size / 1e6 / m if m else 0,
                        peak_rss_mib=max(max(r["vmhwm_kib"], r["peak_rss_kib"])
                                         for r in runs) / 1024,
@@ -548,14 +555,14 @@ class Bench:
         summary = self.summary()
         with open(os.path.join(self.out, "runs.csv"), "w", newline="") as f:
             fields = ["tree", "contender", "rep", "position", "files", "bytes", "wall_s",
-                      "exit_code", "ok", "files_copied", "long_files_missing", "peak_rss_kib",
+                      "flush_s", "exit_code", "ok", "files_copied", "long_files_missing", "peak_rss_kib",
                       "vmhwm_kib", "process", "detail"]
             w = csv.DictWriter(f, fieldnames=fields)
             w.writeheader()
             w.writerows(self.runs)
         with open(os.path.join(self.out, "results.csv"), "w", newline="") as f:
             fields = ["tree", "contender", "files", "bytes", "reps", "wall_median_s",
-                      "wall_min_s", "wall_max_s", "files_per_s", "mb_per_s",
+                      "wall_min_s", "wall_max_s", "synced_median_s", "files_per_s", "mb_per_s",
                       "adjusted_median_s", "peak_rss_mib", "ok", "long_files_missing", "exit_codes"]
             w = csv.DictWriter(f, fieldnames=fields)
             w.writeheader()
@@ -586,10 +593,12 @@ class Bench:
         lines += ["", "## Contenders", "",
                   "Wall seconds: median of the rounds, spread min-max. Stowly adj.: Stowly's "
                   "wall time minus the pauses its design mandates (5 ms per file and one "
-                  "500 ms timer period). MB = 10^6 bytes. Peak RSS: the Windows process's "
-                  "VmHWM (Wine's own DLLs included).", "",
-                  "| Tree | Contender | Wall s | Spread s | Files/s | MB/s | Stowly adj. s | "
-                  "Peak RSS MiB | Copy |", "|---|---|---:|---:|---:|---:|---:|---:|---|"]
+                  "500 ms timer period). +sync: wall time plus the sync that follows the run "
+                  "(the copy on disk, not just in the page cache). MB = 10^6 bytes. Peak "
+                  "RSS: the Windows process's VmHWM (Wine's own DLLs included).", "",
+                  "| Tree | Contender | Wall s | Spread s | +sync s | Files/s | MB/s | "
+                  "Stowly adj. s | Peak RSS MiB | Copy |",
+                  "|---|---|---:|---:|---:|---:|---:|---:|---:|---|"]
         for r in summary:
             copy = "ok" if r["ok"] else "WRONG"
             if r["long_files_missing"]:
@@ -600,7 +609,7 @@ class Bench:
             lines.append(
                 f"| {r['tree']} | {r['contender']} | {fmt(r['wall_median_s'], 3)} | "
                 f"{fmt(r['wall_min_s'], 3)}-{fmt(r['wall_max_s'], 3)} | "
-                f"{fmt(r['files_per_s'], 0)} | {fmt(r['mb_per_s'], 1)} | "
+                f"{fmt(r['synced_median_s'], 3)} | {fmt(r['files_per_s'], 0)} | {fmt(r['mb_per_s'], 1)} | "
                 f"{fmt(r.get('adjusted_median_s'), 3)} | {rss} | {copy} |")
         by = {(r["tree"], r["contender"]): r for r in summary}
         if any(c == "stowly" for _, c in by):
