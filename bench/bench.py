@@ -40,8 +40,8 @@ def tree_specs(quick, large_mib, growth_sizes):
     """(name, description, generator, keyword arguments)."""
     if quick:
         specs = [
-            ("small", "many small files: 200 files of 1-16 KiB in 30 folders, 4 levels",
-             gentree.small_files, dict(files=200, branching=(2, 2, 2, 2))),
+            ("small", "many small files: 100 files of 1-16 KiB in 30 folders, 4 levels",
+             gentree.small_files, dict(files=100, branching=(2, 2, 2, 2))),
             ("large", "large files: 2 files of 4 MiB", gentree.large_files,
              dict(count=2, size_mib=4)),
         ]
@@ -55,8 +55,9 @@ def tree_specs(quick, large_mib, growth_sizes):
     for n in growth_sizes:
         specs.append((f"growth-{n}", f"growth: {n:,} empty or tiny files (0-64 bytes), "
                       "100 per folder", gentree.growth, dict(files=n)))
-    specs.append(("deep", "deep: 40 nested levels, 2 files per level, paths past 260 chars",
-                  gentree.deep, dict(levels=40)))
+    per_level = 1 if quick else 2
+    specs.append(("deep", f"deep: 40 nested levels, {per_level} file(s) per level, paths past "
+                  "260 chars", gentree.deep, dict(levels=40, files_per_level=per_level)))
     return specs
 
 
@@ -249,7 +250,7 @@ def log_phases(log_path):
     copying = errors = 0
     try:
         with open(log_path, encoding="latin-1") as f:
-            lines = f.read().split("\r\n")
+            lines = f.read().splitlines()
     except OSError:
         return None
     for line in lines:
@@ -455,6 +456,8 @@ class Bench:
             self.run_engine("memory", [20000 if q else 1000000], out)
         self.say("micro: WriteLog")
         self.run_engine("log", [win_path(scratch), 300 if q else 5000, reps], out)
+        self.say("micro: per-call costs and pauses")
+        self.run_engine("calls", [win_path(scratch), 200 if q else 2000, reps], out)
         self.run_engine("pauses", [40 if q else 200], out)
         shutil.rmtree(scratch, ignore_errors=True)
         if os.path.exists(out):
@@ -624,12 +627,16 @@ class Bench:
             x, c = by.get((t["tree"], "xcopy")), by.get((t["tree"], "cp"))
 
             def ratio(num, den):
-                return num / den["wall_median_s"] if den and den["wall_median_s"] else None
+                if not den or not den["wall_median_s"]:
+                    return "-"
+                # A peer that stopped short of the tree's end did less work.
+                mark = " (peer incomplete)" if den["long_files_missing"] else ""
+                return fmt(num / den["wall_median_s"]) + mark
             lines.append(
-                f"| {t['tree']} | {fmt(ratio(s['wall_median_s'], x))} | "
-                f"{fmt(ratio(s['wall_median_s'], c))} | "
-                f"{fmt(ratio(s['adjusted_median_s'], x))} | "
-                f"{fmt(ratio(s['adjusted_median_s'], c))} | "
+                f"| {t['tree']} | {ratio(s['wall_median_s'], x)} | "
+                f"{ratio(s['wall_median_s'], c)} | "
+                f"{ratio(s['adjusted_median_s'], x)} | "
+                f"{ratio(s['adjusted_median_s'], c)} | "
                 f"{fmt(s['wall_median_s'] * 1000 / s['files'], 2)} | "
                 f"{fmt(s['adjusted_median_s'] * 1000 / s['files'], 2)} |")
         if self.phases:
@@ -674,8 +681,7 @@ class Bench:
         lines += ["", f"ListFiles ran on the {self.micro_tree} tree (source mode, Full Mirror, "
                   "a destination that does not exist); the walks list the same tree with "
                   "FindFirstFileA/FindNextFileA only (bare), plus one GetFileAttributesA per "
-                  "entry (attributes), plus the destination existence test per file "
-                  "(attributes_destination). Memory: one process per round builds 1,000,000 "
+                  "entry as the design has it (attributes). Memory: one process per round builds 1,000,000 "
                   "entries (20,000 in a quick run) the way a listing does; "
                   "the working set is the process's growth, requested bytes what the vector and "
                   "its strings asked the heap for; listfiles_list_* is the real master list "
@@ -685,7 +691,14 @@ class Bench:
                   "messages sent to it (worker_msgwait); the worker's line reads the "
                   "\"Create Log File\" check box by a message to that thread. The append_* "
                   "lines write the same text without the engine: open, append, close per line, "
-                  "or one handle kept open."]
+                  "or one handle kept open. call_*: microseconds per call, on the "
+                  "user-interface thread: the destination box read that ListFiles makes for "
+                  "every file, a SetErrorMode pair (QuietErrors), GetFileAttributesA of a "
+                  "missing and of a present file, the per-folder status line replace and "
+                  "pump step; call_worker_send is one message from a worker thread to the "
+                  "status list while the user-interface thread waits as the job does; "
+                  "call_copy_small_file one CopyFileA of a 100-byte file. pause_*: what "
+                  "Sleep(5), Sleep(10) and a 5 ms high-resolution waitable timer really take."]
         return lines
 
     def targets_markdown(self, by):
@@ -721,7 +734,8 @@ class Bench:
             (n0, r0), (n1, r1) = growth[0], growth[-1]
             per0, per1 = r0["wall_median_s"] / n0, r1["wall_median_s"] / n1
             adj0, adj1 = r0["adjusted_median_s"] / n0, r1["adjusted_median_s"] / n1
-            rows.append((f"Per-file time at {n1:,} files within 1.3x that at {n0:,}",
+            later = "" if n1 >= 100000 or self.args.quick else " (100,000 files: --long)"
+            rows.append((f"Per-file time at {n1:,} files within 1.3x that at {n0:,}{later}",
                          f"{per1 / per0:.2f}x wall ({per1 * 1000:.2f} vs {per0 * 1000:.2f} "
                          f"ms), {adj1 / adj0:.2f}x adjusted", per1 <= 1.3 * per0))
         if not rows:

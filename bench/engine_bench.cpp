@@ -4,7 +4,8 @@
 //   engine_bench listing OUT TREE SCRATCH REPS   ListFiles against bare directory walks
 //   engine_bench memory  OUT ENTRIES             master list bytes against its path text
 //   engine_bench log     OUT SCRATCH LINES REPS  WriteLog against plain appends
-//   engine_bench pauses  OUT COUNT               what Sleep(5) and Sleep(10) really take
+//   engine_bench calls   OUT SCRATCH COUNT REPS  per-call cost of the work a file costs
+//   engine_bench pauses  OUT COUNT               what the 5 and 10 ms pauses really take
 //
 // Each figure is one line "metric<TAB>rep<TAB>value<TAB>unit" in OUT. The exit code is 0,
 // or 3 when the engine's result was wrong (a listing that missed files, lost log lines).
@@ -24,6 +25,7 @@
 #include "app/message_loop.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "engine/failure.h"
 #include "engine/file_list.h"
 #include "engine/job_state.h"
 #include "engine/log_file.h"
@@ -82,9 +84,7 @@ std::string WithBackslash(std::string folder) {
 // start-up; the destination and the log switch are set on its controls directly.
 bool OpenEngineWindow(const std::string& destination, const std::string& logPath) {
   CoInitialize(nullptr);
-  INITCOMMONCONTROLSEX icc = {sizeof icc, 0x7FFF};
-  InitCommonControlsEx(&icc);
-  AssignAllControlIds();
+  PrepareWindowing();
   LRESULT made = ShowForm(MainFormDef(), nullptr, 0, 0);
   if (made == -1 || !IsWindow(MainWindow())) return false;
   SetText(MainControlHandle(kDestinationBox), destination);
@@ -95,11 +95,10 @@ bool OpenEngineWindow(const std::string& destination, const std::string& logPath
   return true;
 }
 
-enum class WalkKind { kBare, kAttributes, kAttributesAndDestination };
+enum class WalkKind { kBare, kAttributes };
 
 // Depth first like ListFiles: a folder's files, then each subfolder's subtree in turn.
-void Walk(const std::string& folder, WalkKind kind, const std::string& destination,
-          std::vector<std::string>& out, int& existing) {
+void Walk(const std::string& folder, WalkKind kind, std::vector<std::string>& out) {
   std::vector<std::string> subfolders;
   WIN32_FIND_DATAA data;
   {
@@ -114,12 +113,10 @@ void Walk(const std::string& folder, WalkKind kind, const std::string& destinati
         subfolders.push_back(path + "\\");
         continue;
       }
-      if (kind == WalkKind::kAttributesAndDestination)
-        existing += FileExists(DestinationPath(destination, path)) ? 1 : 0;
       out.push_back(std::move(path));
     } while (FindNextFileA(find.get(), &data));
   }
-  for (const std::string& sub : subfolders) Walk(sub, kind, destination, out, existing);
+  for (const std::string& sub : subfolders) Walk(sub, kind, out);
 }
 
 // Bytes the list asked the heap for: its slots plus every string buffer outside the
@@ -144,16 +141,15 @@ int RunListing(const std::string& tree, const std::string& scratch, int reps) {
   std::string root = WithBackslash(tree);
 
   std::vector<std::string> warm;
-  int existing = 0;
-  Walk(root, WalkKind::kBare, destination, warm, existing);
+  Walk(root, WalkKind::kBare, warm);
   const int expected = static_cast<int>(warm.size());
   Report("walk_files", 0, expected, "files");
 
-  const char* names[] = {"listfiles_s", "walk_bare_s", "walk_attributes_s",
-                         "walk_attributes_destination_s"};
+  const char* names[] = {"listfiles_s", "walk_bare_s", "walk_attributes_s"};
+  constexpr int kVariants = 3;
   for (int rep = 1; rep <= reps; ++rep) {
-    for (int step = 0; step < 4; ++step) {
-      int which = (step + rep - 1) % 4;
+    for (int step = 0; step < kVariants; ++step) {
+      int which = (step + rep - 1) % kVariants;
       double start = 0, seconds = 0;
       int count = 0;
       if (which == 0) {
@@ -168,7 +164,7 @@ int RunListing(const std::string& tree, const std::string& scratch, int reps) {
       } else {
         std::vector<std::string> out;
         start = Seconds();
-        Walk(root, static_cast<WalkKind>(which - 1), destination, out, existing);
+        Walk(root, static_cast<WalkKind>(which - 1), out);
         seconds = Seconds() - start;
         count = static_cast<int>(out.size());
       }
@@ -208,7 +204,8 @@ int RunMemory(int entries) {
   auto pick = [&rng](auto& table) { return table[rng() % (sizeof table / sizeof table[0])]; };
 
   size_t before = WorkingSet();
-  // Grown one entry at a time and filled with folder + name, as a listing fills it.
+  // Grown one entry at a time, each the folder joined with a fresh name string, as a
+  // listing fills it.
   std::vector<std::string> list{std::string()};
   std::string folder;
   for (int k = 0; k < entries; ++k) {
@@ -218,9 +215,11 @@ int RunMemory(int entries) {
                std::to_string(2000 + rng() % 25) + "\\";
       if (rng() % 3 == 0) folder += std::string(pick(kWords)) + "old\\";
     }
-    std::string name = std::string(pick(kNames)) + std::to_string(rng() % 100000) + pick(kExts);
+    char name[64];
+    snprintf(name, sizeof name, "%s%u%s", pick(kNames), static_cast<unsigned>(rng() % 100000),
+             pick(kExts));
     list.resize(static_cast<size_t>(k) + 1);
-    list[static_cast<size_t>(k)] = folder + name;
+    list[static_cast<size_t>(k)] = folder + std::string(name);
   }
   size_t after = WorkingSet();
   double text = 0;
@@ -255,13 +254,34 @@ int CountLines(const std::string& path) {
   return lines;
 }
 
-std::atomic<int> g_workerLines{0};
+using WorkerBody = void (*)();
+WorkerBody g_workerBody = nullptr;
+std::atomic<int> g_workerCount{0};
 std::atomic<int> g_workerDone{0};
 
-DWORD WINAPI LogFromWorker(LPVOID) {
-  for (int i = 0, n = g_workerLines; i < n; ++i) WriteLog(g_logText);
+DWORD WINAPI WorkerThread(LPVOID) {
+  for (int i = 0, n = g_workerCount; i < n; ++i) g_workerBody();
   g_workerDone = 1;
   return 0;
+}
+
+// Runs body count times on a second thread while this, the user-interface thread, waits
+// for it between pump steps: with a wait that also wakes for messages sent to it, as the
+// backup job waits for its worker, or with plain 10 ms sleeps.
+void RunOnWorker(WorkerBody body, int count, bool plainSleeps) {
+  g_workerBody = body;
+  g_workerCount = count;
+  g_workerDone = 0;
+  Handle thread(CreateThread(nullptr, 1048576, WorkerThread, nullptr, 0, nullptr));
+  if (!thread) return;
+  while (!g_workerDone) {
+    if (plainSleeps)
+      Sleep(10);
+    else
+      MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MessagePumpStep();
+  }
+  WaitForSingleObject(thread.get(), INFINITE);
 }
 
 int RunLog(const std::string& scratch, int lines, int reps) {
@@ -300,19 +320,7 @@ int RunLog(const std::string& scratch, int lines, int reps) {
           WriteFile(file.get(), plainLine.data(), static_cast<DWORD>(plainLine.size()), &written,
                     nullptr);
       } else {
-        // The user-interface thread waits for the worker either with plain 10 ms sleeps
-        // between pump steps, or with a wait that also wakes for messages the worker sends.
-        g_workerLines = n;
-        g_workerDone = 0;
-        Handle thread(CreateThread(nullptr, 1048576, LogFromWorker, nullptr, 0, nullptr));
-        while (!g_workerDone) {
-          if (which == 3)
-            Sleep(10);
-          else
-            MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-          MessagePumpStep();
-        }
-        WaitForSingleObject(thread.get(), INFINITE);
+        RunOnWorker([] { WriteLog(g_logText); }, n, which == 3);
       }
       double seconds = Seconds() - start;
       Report(names[which], rep, n / seconds, "lines/s");
@@ -327,12 +335,87 @@ int RunLog(const std::string& scratch, int lines, int reps) {
   return g_wrong ? 3 : 0;
 }
 
+std::atomic<size_t> g_sink{0};
+
+// Microseconds per call of the platform work behind one file: what the listing does per
+// file and per folder, what the copy worker sends across threads, one small copy.
+int RunCalls(const std::string& scratch, int count, int reps) {
+  std::string folder = WithBackslash(scratch);
+  if (!OpenEngineWindow(folder, folder + "Stowly.log")) {
+    Wrong("main window could not be created");
+    return 3;
+  }
+  const std::string present = folder + "present.txt";
+  AppendOpenClose(present, std::string(100, 'x'));
+  const std::string missing = folder + "missing\\file.txt";
+  const std::string copies = folder + "copies\\";
+  CreateDirectoryA(copies.c_str(), nullptr);
+  HWND status = MainControlHandle(kStatusList);
+  ListAdd(status, "Getting list of files from source...");
+  const int copyCount = count / 4 > 10 ? count / 4 : 10;
+
+  const char* names[] = {"call_destination_box_read_us", "call_quiet_errors_us",
+                         "call_attributes_missing_us",   "call_attributes_present_us",
+                         "call_status_line_and_pump_us", "call_worker_send_us",
+                         "call_copy_small_file_us"};
+  constexpr int kVariants = 7;
+  for (int rep = 1; rep <= reps; ++rep) {
+    for (int step = 0; step < kVariants; ++step) {
+      int which = (step + rep - 1) % kVariants;
+      int n = which == 6 ? copyCount : count;
+      double start = Seconds();
+      for (int i = 0; i < n && which != 5; ++i) {
+        if (which == 0) {
+          g_sink += GetText(MainControlHandle(kDestinationBox)).size();
+        } else if (which == 1) {
+          QuietErrors quiet;
+        } else if (which == 2) {
+          g_sink += GetFileAttributesA(missing.c_str());
+        } else if (which == 3) {
+          g_sink += GetFileAttributesA(present.c_str());
+        } else if (which == 4) {
+          ListReplace(status, ListCount(status) - 1,
+                      "Getting list of files from source..." + std::to_string(i) + " Files Found",
+                      0);
+          MessagePumpStep();
+        } else {
+          CopyFileA(present.c_str(), (copies + std::to_string(i) + ".txt").c_str(), FALSE);
+        }
+      }
+      if (which == 5)
+        RunOnWorker([] { g_sink += ListCount(MainControlHandle(kStatusList)); }, n, false);
+      Report(names[which], rep, (Seconds() - start) * 1e6 / n, "us");
+      if (which == 6) {
+        for (int i = 0; i < n; ++i) DeleteFileA((copies + std::to_string(i) + ".txt").c_str());
+        if (GetFileAttributesA(copies.c_str()) == INVALID_FILE_ATTRIBUTES)
+          Wrong("copy folder vanished");
+      }
+    }
+  }
+  RemoveDirectoryA(copies.c_str());
+  DeleteFileA(present.c_str());
+  DestroyWindow(MainWindow());
+  return g_wrong ? 3 : 0;
+}
+
 int RunPauses(int count) {
   for (DWORD ms : {5u, 10u}) {
     double start = Seconds();
     for (int i = 0; i < count; ++i) Sleep(ms);
     double each = (Seconds() - start) * 1000.0 / count;
-    Report(ms == 5 ? "sleep5_ms" : "sleep10_ms", 0, each, "ms");
+    Report(ms == 5 ? "pause_sleep5_ms" : "pause_sleep10_ms", 0, each, "ms");
+  }
+  // The copy worker's own pause: a high-resolution waitable timer where there is one.
+  Handle timer(CreateWaitableTimerExW(nullptr, nullptr, 0x00000002, TIMER_ALL_ACCESS));
+  if (timer) {
+    double start = Seconds();
+    for (int i = 0; i < count; ++i) {
+      LARGE_INTEGER due;
+      due.QuadPart = -50000;
+      SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE);
+      WaitForSingleObject(timer.get(), 1000);
+    }
+    Report("pause_timer5_ms", 0, (Seconds() - start) * 1000.0 / count, "ms");
   }
   return 0;
 }
@@ -343,7 +426,7 @@ int Number(const char* text) { return atoi(text); }
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: engine_bench listing|memory|log|pauses OUT ...\n");
+    fprintf(stderr, "usage: engine_bench listing|memory|log|calls|pauses OUT ...\n");
     return 2;
   }
   std::string mode = argv[1];
@@ -353,6 +436,7 @@ int main(int argc, char** argv) {
   if (mode == "listing" && argc == 6) return RunListing(argv[3], argv[4], Number(argv[5]));
   if (mode == "memory" && argc == 4) return RunMemory(Number(argv[3]));
   if (mode == "log" && argc == 6) return RunLog(argv[3], Number(argv[4]), Number(argv[5]));
+  if (mode == "calls" && argc == 6) return RunCalls(argv[3], Number(argv[4]), Number(argv[5]));
   if (mode == "pauses" && argc == 4) return RunPauses(Number(argv[3]));
   fprintf(stderr, "engine_bench: bad arguments\n");
   return 2;
