@@ -301,11 +301,6 @@ def machine_description(folder):
         df = subprocess.run(["df", "-hT", folder], capture_output=True, text=True).stdout
         fields = df.splitlines()[1].split()
         disk = f"{fields[0]} ({fields[1]}, {fields[2]} size, {fields[4]} free)"
-        dev = os.path.basename(fields[0])
-        rot = f"/sys/block/{dev}/queue/rotational"
-        if os.path.exists(rot):
-            with open(rot) as f:
-                disk += ", rotational" if f.read().strip() == "1" else ", non-rotational"
     except (OSError, IndexError):
         pass
     wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
