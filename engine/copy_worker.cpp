@@ -147,17 +147,19 @@ int CopyFileOver(const std::string& source, const std::string& destination) {
   return calls.code;
 }
 
-void CopyEntry(int n, int total) {
+// Each message to the window costs a round trip to the user-interface thread, so the
+// destination is read once per run and the progress line's index is remembered.
+void CopyEntry(int n, int total, const std::string& destinationFolder, int& progressLine) {
   std::string source;
   if (n - 1 < static_cast<int>(g_job.masterList.size()))
     source = g_job.masterList[static_cast<size_t>(n - 1)];
-  const std::string destinationFolder = GetText(MainControlHandle(kDestinationBox));
   const std::string destination = DestinationPath(destinationFolder, source);
 
   HWND status = MainControlHandle(kStatusList);
-  if (n > 1) ListDelete(status, ListCount(status) - 1);
-  ListSelect(status,
-             ListAdd(status, "Copying file " + std::to_string(n) + " of " + std::to_string(total)));
+  if (n > 1) ListDelete(status, progressLine >= 0 ? progressLine : ListCount(status) - 1);
+  progressLine =
+      ListAdd(status, "Copying file " + std::to_string(n) + " of " + std::to_string(total));
+  ListSelect(status, progressLine);
   WriteLog("  " + std::to_string(n) + "   Copying " + source + " -> " + destination);
 
   // With no destination text (the main window is gone) the bare relative path would
@@ -168,12 +170,14 @@ void CopyEntry(int n, int total) {
 
 void CopyLoop() {
   Pause pause;
+  const std::string destinationFolder = GetText(MainControlHandle(kDestinationBox));
+  int progressLine = -1;
   for (;;) {
     if (g_job.workerIdle != 0 || g_job.cancel != 0) return;
     int n = ++g_job.fileIndex;
     int total = g_job.foundCount;
     if (n > total) return;
-    CopyEntry(n, total);
+    CopyEntry(n, total, destinationFolder, progressLine);
     pause.Wait(kPauseMs);
   }
 }

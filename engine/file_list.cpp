@@ -65,6 +65,8 @@ bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
 // the listed root and of every link being followed, innermost last.
 int g_depth = 0;
 int g_running = 0;
+// The destination folder, read from its box once per listing rather than once per file.
+std::string g_listingDestination;
 std::set<FolderKey> g_visited;
 std::vector<std::wstring> g_openTrees;
 
@@ -88,6 +90,7 @@ bool ShouldDescend(const std::string& folder, bool isLink, std::wstring& linkTar
 }
 
 void StartOutermostListing(const std::string& root) {
+  g_listingDestination = GetText(MainControlHandle(kDestinationBox));
   g_visited.clear();
   g_openTrees.clear();
   FolderKey key;
@@ -107,9 +110,9 @@ const char* ListingHeader(ListingMode mode) {
 // The change filter: a source file is copied when its destination copy is missing, in
 // Full Mirror, or when its archive attribute is set.
 bool Admitted(const std::string& path, ListingMode mode) {
-  if (mode == ListingMode::kDestination) return true;
-  if (!FileExists(DestinationPath(GetText(MainControlHandle(kDestinationBox)), path))) return true;
-  if (g_settings.FullMirror == 1) return true;
+  // Full Mirror admits every file whatever the destination holds, so its copy is not probed.
+  if (mode == ListingMode::kDestination || g_settings.FullMirror == 1) return true;
+  if (!FileExists(DestinationPath(g_listingDestination, path))) return true;
   QuietErrors quiet;
   DWORD attributes = GetFileAttributesW(FilePathW(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_ARCHIVE);
