@@ -397,8 +397,13 @@ class Bench:
                 os.makedirs(self.dests, exist_ok=True)
                 command = contender.prepare(source, dest)
                 os.sync()
+                timeout = self.timeout(files)
+                if contender.long_path_exit_ok and name == "deep":
+                    # Wine's xcopy hangs at the first path past 260 characters; waiting out
+                    # the full timeout three times would push the run past 15 minutes.
+                    timeout = min(timeout, 15)
                 seconds, code, maxrss, hwm, comm = run_measured(
-                    command, self.env, self.timeout(files), self.output_log,
+                    command, self.env, timeout, self.output_log,
                     contender.process_name())
                 # What it takes to get the copy onto the disk, timed apart from the run.
                 flush_start = time.perf_counter()
