@@ -11,20 +11,12 @@
 
 namespace {
 
-std::string ReadLong(const std::string& path) {
-  HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string content;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-    content.append(buffer, got);
-  CloseHandle(file);
-  return content;
-}
-
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(Long(path).c_str()); }
+
+// "<missing>" tells a missing copy apart from an empty one.
+std::string ReadLong(const std::string& path) {
+  return Attributes(path) == INVALID_FILE_ATTRIBUTES ? "<missing>" : ReadFileText(path);
+}
 
 std::vector<std::string> ListLines(HWND list) {
   std::vector<std::string> lines;
@@ -56,19 +48,7 @@ class Worker : public ::testing::Test {
   }
   std::string To(const std::string& source) const { return DestinationPath(dest, source); }
 
-  // Starts the worker as the job does and pumps messages until its thread has ended.
-  void RunWorker(const std::vector<std::string>& list) {
-    g_job.masterList = list.empty() ? std::vector<std::string>{std::string()} : list;
-    g_job.foundCount = static_cast<int>(list.size());
-    g_job.fileIndex = 0;
-    g_job.cancel = 0;
-    g_job.workerIdle = 0;
-    g_job.workerAlive = 1;
-    g_job.workerThread = CreateThread(nullptr, 1048576, CopyWorker, nullptr, 0, nullptr);
-    ASSERT_TRUE(g_job.workerThread.load());
-    for (int waited = 0; g_job.workerAlive != 0 && waited < 120000; waited += 10) PumpFor(10);
-    ASSERT_EQ(g_job.workerAlive, 0) << "the worker did not end";
-  }
+  void RunWorker(const std::vector<std::string>& list) { RunCopyWorker(list); }
 
   ScratchDir dir;
   std::string src, dest, log;

@@ -16,14 +16,7 @@ constexpr const char* kDrive = "Q:\\";
 constexpr ULONGLONG kLargestTestVolume = 16ull * 1048576;
 
 void RunWorker(const std::vector<std::string>& list) {
-  g_job.masterList = list;
-  g_job.foundCount = static_cast<int>(list.size());
-  g_job.fileIndex = 0;
-  g_job.cancel = 0;
-  g_job.workerIdle = 0;
-  g_job.workerAlive = 1;
-  g_job.workerThread = CreateThread(nullptr, 1048576, CopyWorker, nullptr, 0, nullptr);
-  for (int waited = 0; g_job.workerAlive != 0 && waited < 120000; waited += 10) PumpFor(10);
+  RunCopyWorker(list);
   WorkerEndCheck();
 }
 

@@ -8,6 +8,9 @@
 
 #include "app/command_line.h"
 #include "app/message_loop.h"
+#include "engine/copy_worker.h"
+#include "engine/file_list.h"
+#include "engine/job_state.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "ui/controls.h"
@@ -168,8 +171,8 @@ bool WriteFileText(const std::string& path, const std::string& content) {
 }
 
 std::string ReadFileText(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(FilePathW(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string content;
   char buffer[65536];
@@ -214,6 +217,19 @@ FolderAnswer::FolderAnswer(std::string answerPath) : path(std::move(answerPath))
 FolderAnswer::~FolderAnswer() {
   g_chooseFolderHook = nullptr;
   g_folderAnswer = nullptr;
+}
+
+void RunCopyWorker(const std::vector<std::string>& list) {
+  g_job.masterList = list.empty() ? std::vector<std::string>{std::string()} : list;
+  g_job.foundCount = static_cast<int>(list.size());
+  g_job.fileIndex = 0;
+  g_job.cancel = 0;
+  g_job.workerIdle = 0;
+  g_job.workerAlive = 1;
+  g_job.workerThread = CreateThread(nullptr, 1048576, CopyWorker, nullptr, 0, nullptr);
+  ASSERT_TRUE(g_job.workerThread.load());
+  for (int waited = 0; g_job.workerAlive != 0 && waited < 120000; waited += 10) PumpFor(10);
+  ASSERT_EQ(g_job.workerAlive, 0) << "the worker did not end";
 }
 
 std::string StowlyExePath() {

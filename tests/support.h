@@ -59,6 +59,11 @@ struct FolderAnswer {
   int calls = 0;
 };
 
+// Starts the copy worker over `list` as the job does and pumps messages until its thread
+// has ended (the worker sends messages to this thread, so it must never be waited for
+// without pumping).
+void RunCopyWorker(const std::vector<std::string>& list);
+
 // The Windows path of the built Stowly.exe.
 std::string StowlyExePath();
 // Runs a program with the given command line and waits up to the timeout; returns its exit
