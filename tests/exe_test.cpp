@@ -7,68 +7,21 @@
 
 namespace {
 
-// A running copy of Stowly.exe on this test program's desktop, so its windows can be found.
+// A running copy of Stowly.exe, with its main window once that has appeared.
 class RunningStowly {
  public:
-  RunningStowly(const std::string& exe, const std::string& args, WORD show = SW_SHOWNORMAL) {
-    char desktop[256] = {};
-    GetUserObjectInformationA(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, desktop,
-                              sizeof desktop, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = desktop;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = show;
-    std::string line = "\"" + exe + "\" " + args;
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process_))
-      window_ = WaitForMainWindow();
-  }
-  ~RunningStowly() {
-    if (process_.hProcess) {
-      if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
-        TerminateProcess(process_.hProcess, 99);
-      CloseHandle(process_.hThread);
-      CloseHandle(process_.hProcess);
+  RunningStowly(const std::string& exe, const std::string& args, WORD show = SW_SHOWNORMAL)
+      : process_("\"" + exe + "\" " + args, show) {
+    for (int i = 0; i < 600 && process_.started() && !window_; ++i) {
+      window_ = process_.MainWindow();
+      if (!window_) Sleep(100);
     }
   }
   HWND window() const { return window_; }
-  // Waits for the process to end; its exit code, or -1 when it did not end in time.
-  int ExitCode() {
-    if (WaitForSingleObject(process_.hProcess, 60000) != WAIT_OBJECT_0) return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(process_.hProcess, &code);
-    return static_cast<int>(code);
-  }
+  int ExitCode() { return process_.Wait(60000); }
 
  private:
-  HWND WaitForMainWindow() {
-    for (int i = 0; i < 600; ++i) {
-      struct Search {
-        DWORD pid;
-        HWND found;
-      } search = {process_.dwProcessId, nullptr};
-      EnumDesktopWindows(
-          GetThreadDesktop(GetCurrentThreadId()),
-          [](HWND h, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(h, &pid);
-            char cls[64] = {};
-            GetClassNameA(h, cls, sizeof cls);
-            // Visible only once its creation, settings included, is complete.
-            if (pid == s->pid && std::string(cls) == "FORM_STOWLY_FORM1_CLASS" &&
-                IsWindowVisible(h))
-              s->found = h;
-            return s->found == nullptr;
-          },
-          reinterpret_cast<LPARAM>(&search));
-      if (search.found) return search.found;
-      Sleep(100);
-    }
-    return nullptr;
-  }
-  PROCESS_INFORMATION process_ = {};
+  ChildProcess process_;
   HWND window_ = nullptr;
 };
 

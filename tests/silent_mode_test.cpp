@@ -11,58 +11,6 @@
 
 namespace {
 
-class Child {
- public:
-  explicit Child(std::string commandLine) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    started_ = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &process_) != 0;
-  }
-  ~Child() {
-    if (!started_) return;
-    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
-      TerminateProcess(process_.hProcess, 1);
-    CloseHandle(process_.hThread);
-    CloseHandle(process_.hProcess);
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool started() const { return started_; }
-  // The exit code, or -1 when the process has not ended within the time.
-  int Wait(DWORD milliseconds) {
-    if (WaitForSingleObject(process_.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(process_.hProcess, &code);
-    return static_cast<int>(code);
-  }
-  bool Running() { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
-  HWND MainWindow() {
-    struct Search {
-      DWORD pid;
-      HWND found;
-    } search = {process_.dwProcessId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(param);
-          DWORD pid = 0;
-          GetWindowThreadProcessId(window, &pid);
-          char name[64] = {};
-          GetClassNameA(window, name, sizeof name);
-          if (pid != s->pid || std::string(name) != "FORM_STOWLY_FORM1_CLASS") return TRUE;
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-  }
-
- private:
-  PROCESS_INFORMATION process_ = {};
-  bool started_ = false;
-};
-
 class SilentMode : public ::testing::Test {
  protected:
   // A portable install: the exe and its settings file side by side in a scratch folder.
@@ -133,7 +81,7 @@ TEST_F(SilentMode, ClosingTheWindowMidCopyEndsCleanlyWithExitCodeZero) {
   MakeFiles(dst, {});
   std::string copy = CopyOf(dst, src);
 
-  Child stowly(Install({dst, {src + "1big\\", src + "2many\\"}, 1, 0, 1}));
+  ChildProcess stowly(Install({dst, {src + "1big\\", src + "2many\\"}, 1, 0, 1}));
   ASSERT_TRUE(stowly.started());
   // Close the window once copying has begun: the big file, listed first, is being written.
   HWND window = nullptr;

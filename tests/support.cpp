@@ -232,6 +232,58 @@ void RunCopyWorker(const std::vector<std::string>& list) {
   ASSERT_EQ(g_job.workerAlive, 0) << "the worker did not end";
 }
 
+ChildProcess::ChildProcess(std::string commandLine, WORD show) {
+  char desktop[256] = {};
+  GetUserObjectInformationA(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, desktop,
+                            sizeof desktop, nullptr);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.lpDesktop = desktop;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = show;
+  started_ = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            nullptr, &startup, &process_) != 0;
+}
+
+ChildProcess::~ChildProcess() {
+  if (!started_) return;
+  if (Running()) TerminateProcess(process_.hProcess, 1);
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+}
+
+bool ChildProcess::Running() const {
+  return started_ && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+int ChildProcess::Wait(DWORD milliseconds) {
+  if (!started_ || WaitForSingleObject(process_.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(process_.hProcess, &code);
+  return static_cast<int>(code);
+}
+
+HWND ChildProcess::MainWindow() const {
+  struct Search {
+    DWORD pid;
+    HWND found;
+  } search = {process_.dwProcessId, nullptr};
+  EnumDesktopWindows(
+      GetThreadDesktop(GetCurrentThreadId()),
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        char cls[64] = {};
+        GetClassNameA(h, cls, sizeof cls);
+        if (pid == s->pid && std::string(cls) == "FORM_STOWLY_FORM1_CLASS" && IsWindowVisible(h))
+          s->found = h;
+        return s->found == nullptr;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 std::string StowlyExePath() {
   std::string unixPath = STOWLY_EXE_PATH_FOR_TESTS;
   for (char& c : unixPath)

@@ -64,6 +64,26 @@ struct FolderAnswer {
 // without pumping).
 void RunCopyWorker(const std::vector<std::string>& list);
 
+// A program started on this test program's desktop (so its windows can be found), ended
+// when the object goes if it is still running.
+class ChildProcess {
+ public:
+  explicit ChildProcess(std::string commandLine, WORD show = SW_SHOWNORMAL);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  bool started() const { return started_; }
+  bool Running() const;
+  // The exit code, or -1 when the process has not ended within the time.
+  int Wait(DWORD milliseconds);
+  // Its visible Stowly main window (visible once its creation is complete), or 0.
+  HWND MainWindow() const;
+
+ private:
+  PROCESS_INFORMATION process_ = {};
+  bool started_ = false;
+};
+
 // The Windows path of the built Stowly.exe.
 std::string StowlyExePath();
 // Runs a program with the given command line and waits up to the timeout; returns its exit
