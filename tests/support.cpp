@@ -292,23 +292,8 @@ std::string StowlyExePath() {
 }
 
 int RunProcess(const std::string& commandLine, DWORD timeoutMs) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  std::string line = commandLine;
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process))
-    return -2;
-  DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
-  DWORD code = static_cast<DWORD>(-1);
-  if (waited == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process.hProcess, &code);
-  } else {
-    TerminateProcess(process.hProcess, 1);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
+  ChildProcess child(commandLine);
+  return child.started() ? child.Wait(timeoutMs) : -2;
 }
 
 HWND OpenMainWindow(const std::string& iniPath) {

@@ -126,4 +126,8 @@ HFONT FontFromSpec(const std::string& spec);
 void SetTag(HWND window, const std::string& text);
 void SetTag2(HWND window, const std::string& text);
 
+// Font specs shared by more than one form.
+inline constexpr const char* kStandardFont = "MS Sans Serif,-11,0,0,0,400,0,0,0,0,1,2,1,34";
+inline constexpr const char* kTahomaFont = "Tahoma,-12,0,0,0,400,0,0,0,0,3,2,1,34";
+
 inline const HBRUSH kMakeBrush = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(-1));

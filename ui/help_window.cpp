@@ -28,7 +28,7 @@ HWND g_handles[kHelpControlCount];
 int g_ids[kHelpControlCount];
 FormVars g_vars = {nullptr, g_handles, g_ids};
 
-constexpr const char* kTahoma12 = "Tahoma,-12,0,0,0,400,0,0,0,0,3,2,1,34";
+constexpr const char* kTahoma12 = kTahomaFont;
 constexpr const char* kTahoma12Underlined = "Tahoma,-12,0,0,0,400,0,1,0,0,3,2,1,34";
 constexpr const char* kTahoma11 = "Tahoma,-11,0,0,0,400,0,0,0,0,3,2,1,34";
 constexpr const char* kTahoma11Italic = "Tahoma,-11,0,0,0,400,1,0,0,0,3,2,1,34";

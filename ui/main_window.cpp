@@ -17,7 +17,7 @@ HWND g_handles[kMainControlCount];
 int g_ids[kMainControlCount];
 FormVars g_vars = {nullptr, g_handles, g_ids};
 
-constexpr const char* kStandard = "MS Sans Serif,-11,0,0,0,400,0,0,0,0,1,2,1,34";
+constexpr const char* kStandard = kStandardFont;
 constexpr const char* kBold = "MS Sans Serif,-13,0,0,0,700,0,0,0,0,1,2,1,34";
 constexpr DWORD kPush = WS_TABSTOP | BS_PUSHBUTTON | BS_TEXT | BS_NOTIFY | BS_CENTER | BS_VCENTER;
 constexpr DWORD kLabel = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | SS_LEFT | SS_NOTIFY;

@@ -30,8 +30,8 @@ HWND g_handles[kOptionsControlCount];
 int g_ids[kOptionsControlCount];
 FormVars g_vars = {nullptr, g_handles, g_ids};
 
-constexpr const char* kStandard = "MS Sans Serif,-11,0,0,0,400,0,0,0,0,1,2,1,34";
-constexpr const char* kButtonFont = "Tahoma,-12,0,0,0,400,0,0,0,0,3,2,1,34";
+constexpr const char* kStandard = kStandardFont;
+constexpr const char* kButtonFont = kTahomaFont;
 constexpr const char* kSeparatorFont = "Tahoma,-11,0,0,0,400,0,0,0,1,0,0,0,0";
 constexpr DWORD kOption = BS_NOTIFY | BS_VCENTER | BS_LEFT | BS_AUTORADIOBUTTON;
 constexpr DWORD kCheckBox =
