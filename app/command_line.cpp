@@ -2,13 +2,10 @@
 
 #include <windows.h>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 
-std::string g_commandTail;
-std::string g_switchText;
 std::string g_versionText;
 int g_versionMajor = 0, g_versionMinor = 0, g_versionRevision = 0;
-int g_startState = 0;
 
 // Skips the program path (quoted, or up to the first blank) and the blanks after it.
 std::string CommandTail(const char* commandLine) {
@@ -32,10 +29,9 @@ std::string BuildSwitchText(const std::string& tail) {
   return text;
 }
 
-// A plain substring test: /LOG turns on local mode, -silent silent mode.
-bool HasSwitch(char letter) {
+bool HasSwitch(const std::string& switchText, char letter) {
   const char pattern[3] = {'/', letter, 0};
-  return g_switchText.find(pattern) != std::string::npos;
+  return switchText.find(pattern) != std::string::npos;
 }
 
 std::string BuildVersionText() {

@@ -1,16 +1,14 @@
-// Command-line switches, the version text and the main window's start state.
+// Command-line switches and the version text.
 #pragma once
 #include <string>
 
-extern std::string g_commandTail;  // the command line after the program name
-extern std::string g_switchText;   // the tail upper-cased, "-" turned into "/"
 extern std::string g_versionText;  // "Version 1.5.0 " (trailing blank included)
 extern int g_versionMajor, g_versionMinor, g_versionRevision;
 
-// 0 before the main window's first paint, 1 after it, 2 when it started a silent backup.
-extern int g_startState;
-
+// The command line after the program name.
 std::string CommandTail(const char* commandLine);
+// The tail upper-cased, "-" turned into "/".
 std::string BuildSwitchText(const std::string& tail);
-bool HasSwitch(char letter);
+// A plain substring test: /LOG turns on local mode, -silent silent mode.
+bool HasSwitch(const std::string& switchText, char letter);
 std::string BuildVersionText();

@@ -22,13 +22,17 @@ void PrepareWindowing() {
   g_versionMajor = 1;
   g_versionMinor = 5;
   g_versionRevision = 0;
+  g_versionText = BuildVersionText();
 }
 
 int MainRoutine(HINSTANCE) {
   CoInitialize(nullptr);
-  g_commandTail = CommandTail(GetCommandLineA());
   PrepareWindowing();
-  LRESULT result = ShowForm(MainFormDef(), nullptr, 1, 0);
+  std::string switches = BuildSwitchText(CommandTail(GetCommandLineA()));
+  StartOptions options;
+  options.silent = HasSwitch(switches, 'S');
+  options.local = HasSwitch(switches, 'L');
+  LRESULT result = ShowForm(MainFormDef(), nullptr, 1, reinterpret_cast<LPARAM>(&options));
   // A main window that could not be created is not an error the caller can act on.
   int code = result == -1 ? 0 : static_cast<int>(result);
   CoUninitialize();

@@ -3,7 +3,7 @@
 //
 //   engine_bench listing OUT TREE SCRATCH REPS   ListFiles against bare directory walks
 //   engine_bench memory  OUT ENTRIES             master list bytes against its path text
-//   engine_bench log     OUT SCRATCH LINES REPS  WriteLog against plain appends
+//   engine_bench log     OUT SCRATCH LINES REPS  the log writer against plain appends
 //   engine_bench calls   OUT SCRATCH COUNT REPS  per-call cost of the work a file costs
 //   engine_bench pauses  OUT COUNT               what the 5 and 10 ms pauses really take
 //
@@ -22,16 +22,13 @@
 #include <string>
 #include <vector>
 
-#include "app/message_loop.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "engine/failure.h"
 #include "engine/file_list.h"
-#include "engine/job_state.h"
+#include "engine/fs.h"
+#include "engine/host.h"
 #include "engine/log_file.h"
+#include "engine/settings.h"
 #include "ui/controls.h"
-#include "ui/form.h"
-#include "ui/main_window.h"
+#include "ui/message_loop.h"
 
 namespace {
 
@@ -80,19 +77,46 @@ std::string WithBackslash(std::string folder) {
   return folder;
 }
 
-// The main window the engine reads its switches from, as the program has it after
-// start-up; the destination and the log switch are set on its controls directly.
-bool OpenEngineWindow(const std::string& destination, const std::string& logPath) {
-  CoInitialize(nullptr);
-  PrepareWindowing();
-  LRESULT made = ShowForm(MainFormDef(), nullptr, 0, 0);
-  if (made == -1 || !IsWindow(MainWindow())) return false;
-  SetText(MainControlHandle(kDestinationBox), destination);
-  SetChecked(MainControlHandle(kLogCheckBox), 1);
-  SetLogFilePath(logPath);
-  g_settings.FullMirror = 1;
-  MessagePumpStep();
-  return true;
+// The engine's host with nothing behind it but a status line and the log switch on, so
+// the figures are the engine's own; the window's share is measured apart (RunCalls).
+class BenchHost : public JobHost {
+ public:
+  explicit BenchHost(std::string destination) : destination_(std::move(destination)) {}
+  std::vector<std::string> SourceFolders() override { return {}; }
+  std::string Destination() override { return destination_; }
+  bool LoggingOn() override { return true; }
+  bool Silent() override { return true; }
+  void StatusAdd(const std::string& text, bool) override { last_ = text; }
+  void StatusReplaceLast(const std::string& text) override { last_ = text; }
+  std::string StatusLast() override { return last_; }
+  void StatusClear() override { last_.clear(); }
+  void CopyProgress(const std::string& text, bool) override { last_ = text; }
+  int SkippedAdd(const std::string&) override { return ++skipped_; }
+  int SkippedCount() override { return skipped_; }
+  void SkippedClear() override { skipped_ = 0; }
+  void SetSkippedLabel(const std::string&) override {}
+  std::string ButtonText() override { return "Cancel"; }
+  void SetButtonText(const std::string&) override {}
+  void EnableButton(bool) override {}
+  void Pump() override { MessagePumpStep(); }
+  void PumpWait() override {
+    MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MessagePumpStep();
+  }
+  bool WindowGone() override { return false; }
+  bool QuitRequested() override { return false; }
+  void CloseWindow() override {}
+  int ShowMessage(const std::string&, unsigned) override { return IDOK; }
+
+ private:
+  std::string destination_, last_;
+  int skipped_ = 0;
+};
+
+// A bare window of the given class, for the cost of the messages the window side takes.
+HWND PlainWindow(const char* className) {
+  return CreateWindowExA(0, className, "", WS_OVERLAPPED, 0, 0, 200, 200, nullptr, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
 }
 
 enum class WalkKind { kBare, kAttributes };
@@ -132,12 +156,10 @@ double RequestedBytes(const std::vector<std::string>& list, double& textBytes) {
 }
 
 int RunListing(const std::string& tree, const std::string& scratch, int reps) {
-  std::string destination = WithBackslash(scratch) + "no-destination\\";
-  if (!OpenEngineWindow(destination, WithBackslash(scratch) + "Stowly.log")) {
-    Wrong("main window could not be created");
-    return 3;
-  }
-  HWND status = MainControlHandle(kStatusList);
+  BenchHost host(WithBackslash(scratch) + "no-destination\\");
+  SetLogFilePath(WithBackslash(scratch) + "Stowly.log");
+  g_settings.FullMirror = 1;
+  std::vector<std::string> list(1);
   std::string root = WithBackslash(tree);
 
   std::vector<std::string> warm;
@@ -153,13 +175,9 @@ int RunListing(const std::string& tree, const std::string& scratch, int reps) {
       double start = 0, seconds = 0;
       int count = 0;
       if (which == 0) {
-        ListClear(status);
-        ListAdd(status, "Getting list of files from source...");
-        g_job.masterList.assign(1, std::string());
-        g_job.foundCount = 0;
-        std::string folder = root;
+        list.assign(1, std::string());
         start = Seconds();
-        count = ListFiles(folder, g_job.masterList, "*.*", ListingMode::kSource);
+        count = ListFiles(host, root, list, 0, ListingMode::kSource);
         seconds = Seconds() - start;
       } else {
         std::vector<std::string> out;
@@ -175,10 +193,9 @@ int RunListing(const std::string& tree, const std::string& scratch, int reps) {
     }
   }
   double text = 0;
-  double requested = RequestedBytes(g_job.masterList, text);
+  double requested = RequestedBytes(list, text);
   Report("listfiles_list_requested_bytes", 0, requested, "bytes");
   Report("listfiles_list_text_bytes", 0, text, "bytes");
-  DestroyWindow(MainWindow());
   return g_wrong ? 3 : 0;
 }
 
@@ -232,6 +249,7 @@ int RunMemory(int entries) {
 }
 
 std::string g_logText;
+LogWriter* g_writer = nullptr;
 
 void AppendOpenClose(const std::string& path, const std::string& line) {
   Handle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
@@ -287,10 +305,10 @@ void RunOnWorker(WorkerBody body, int count, bool plainSleeps) {
 int RunLog(const std::string& scratch, int lines, int reps) {
   std::string folder = WithBackslash(scratch);
   std::string path = folder + "Stowly.log";
-  if (!OpenEngineWindow(folder, path)) {
-    Wrong("main window could not be created");
-    return 3;
-  }
+  BenchHost host(folder);
+  LogWriter writer(host);
+  g_writer = &writer;
+  SetLogFilePath(path);
   g_logText = "  12345   Copying " + folder +
               "Projects\\Client 042\\Quarterly report 0042.docx -> " + folder +
               "backup\\Projects\\Client 042\\Quarterly report 0042.docx";
@@ -309,7 +327,7 @@ int RunLog(const std::string& scratch, int lines, int reps) {
       int n = which >= 3 ? workerLines : lines;
       double start = Seconds();
       if (which == 0) {
-        for (int i = 0; i < n; ++i) WriteLog(g_logText);
+        for (int i = 0; i < n; ++i) writer.Write(g_logText);
       } else if (which == 1) {
         for (int i = 0; i < n; ++i) AppendOpenClose(path, plainLine);
       } else if (which == 2) {
@@ -320,7 +338,7 @@ int RunLog(const std::string& scratch, int lines, int reps) {
           WriteFile(file.get(), plainLine.data(), static_cast<DWORD>(plainLine.size()), &written,
                     nullptr);
       } else {
-        RunOnWorker([] { WriteLog(g_logText); }, n, which == 3);
+        RunOnWorker([] { g_writer->Write(g_logText); }, n, which == 3);
       }
       double seconds = Seconds() - start;
       Report(names[which], rep, n / seconds, "lines/s");
@@ -331,26 +349,30 @@ int RunLog(const std::string& scratch, int lines, int reps) {
     }
   }
   DeleteFileA(path.c_str());
-  DestroyWindow(MainWindow());
+  g_writer = nullptr;
   return g_wrong ? 3 : 0;
 }
 
 std::atomic<size_t> g_sink{0};
+HWND g_status = nullptr;
 
 // Microseconds per call of the platform work behind one file: what the listing does per
 // file and per folder, what the copy worker sends across threads, one small copy.
 int RunCalls(const std::string& scratch, int count, int reps) {
   std::string folder = WithBackslash(scratch);
-  if (!OpenEngineWindow(folder, folder + "Stowly.log")) {
-    Wrong("main window could not be created");
+  HWND box = PlainWindow("Edit");
+  g_status = PlainWindow("ListBox");
+  if (!box || !g_status) {
+    Wrong("the window controls could not be created");
     return 3;
   }
+  SetText(box, folder);
   const std::string present = folder + "present.txt";
   AppendOpenClose(present, std::string(100, 'x'));
   const std::string missing = folder + "missing\\file.txt";
   const std::string copies = folder + "copies\\";
   CreateDirectoryA(copies.c_str(), nullptr);
-  HWND status = MainControlHandle(kStatusList);
+  HWND status = g_status;
   ListAdd(status, "Getting list of files from source...");
   const int copyCount = count / 4 > 10 ? count / 4 : 10;
 
@@ -366,7 +388,7 @@ int RunCalls(const std::string& scratch, int count, int reps) {
       double start = Seconds();
       for (int i = 0; i < n && which != 5; ++i) {
         if (which == 0) {
-          g_sink += GetText(MainControlHandle(kDestinationBox)).size();
+          g_sink += GetText(box).size();
         } else if (which == 1) {
           QuietErrors quiet;
         } else if (which == 2) {
@@ -382,8 +404,7 @@ int RunCalls(const std::string& scratch, int count, int reps) {
           CopyFileA(present.c_str(), (copies + std::to_string(i) + ".txt").c_str(), FALSE);
         }
       }
-      if (which == 5)
-        RunOnWorker([] { g_sink += ListCount(MainControlHandle(kStatusList)); }, n, false);
+      if (which == 5) RunOnWorker([] { g_sink += ListCount(g_status); }, n, false);
       Report(names[which], rep, (Seconds() - start) * 1e6 / n, "us");
       if (which == 6) {
         for (int i = 0; i < n; ++i) DeleteFileA((copies + std::to_string(i) + ".txt").c_str());
@@ -394,7 +415,8 @@ int RunCalls(const std::string& scratch, int count, int reps) {
   }
   RemoveDirectoryA(copies.c_str());
   DeleteFileA(present.c_str());
-  DestroyWindow(MainWindow());
+  DestroyWindow(box);
+  DestroyWindow(g_status);
   return g_wrong ? 3 : 0;
 }
 

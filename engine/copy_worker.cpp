@@ -4,13 +4,10 @@
 
 #include <string>
 
-#include "app/settings.h"
 #include "engine/failure.h"
 #include "engine/file_list.h"
-#include "engine/job_state.h"
-#include "engine/log_file.h"
-#include "ui/controls.h"
-#include "ui/main_window.h"
+#include "engine/fs.h"
+#include "engine/settings.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -107,14 +104,6 @@ void RemoveDamagedCopy(const std::wstring& destination, const FileState& before)
   DeleteFileW(destination.c_str());
 }
 
-void ReportFailure(int n, const std::string& source, int code) {
-  HWND skipped = MainControlHandle(kSkippedList);
-  ListSelect(skipped, ListAdd(skipped, source));
-  SetText(MainControlHandle(kSkippedLabel),
-          std::to_string(ListCount(skipped)) + " Skipped files - See log for details");
-  WriteLog("  " + std::to_string(n) + "   Error - " + FailureMessage(code) + "  " + source);
-}
-
 // Copies one file over any older copy, making missing destination folders and trying
 // once more when the path was missing; returns the failure code, 0 on success.
 int CopyFileOver(const std::string& source, const std::string& destination) {
@@ -147,56 +136,89 @@ int CopyFileOver(const std::string& source, const std::string& destination) {
   return calls.code;
 }
 
-// Each message to the window costs a round trip to the user-interface thread, so the
-// destination is read once per run and the progress line's index is remembered.
-void CopyEntry(int n, int total, const std::string& destinationFolder, int& progressLine) {
+void ReportFailure(WorkerContext& c, int n, const std::string& source, int code) {
+  int count = c.host.SkippedAdd(source);
+  c.host.SetSkippedLabel(std::to_string(count) + " Skipped files - See log for details");
+  c.log.Write("  " + std::to_string(n) + "   Error - " + FailureMessage(code) + "  " + source);
+}
+
+void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinationFolder) {
   std::string source;
-  if (n - 1 < static_cast<int>(g_job.masterList.size()))
-    source = g_job.masterList[static_cast<size_t>(n - 1)];
+  if (n - 1 < static_cast<int>(c.state.masterList.size()))
+    source = c.state.masterList[static_cast<size_t>(n - 1)];
   const std::string destination = DestinationPath(destinationFolder, source);
 
-  HWND status = MainControlHandle(kStatusList);
-  if (n > 1) ListDelete(status, progressLine >= 0 ? progressLine : ListCount(status) - 1);
-  progressLine =
-      ListAdd(status, "Copying file " + std::to_string(n) + " of " + std::to_string(total));
-  ListSelect(status, progressLine);
-  WriteLog("  " + std::to_string(n) + "   Copying " + source + " -> " + destination);
+  c.host.CopyProgress("Copying file " + std::to_string(n) + " of " + std::to_string(total), n == 1);
+  c.log.Write("  " + std::to_string(n) + "   Copying " + source + " -> " + destination);
 
   // With no destination text (the main window is gone) the bare relative path would
   // land in the process's current folder, so nothing is touched.
   int code = destinationFolder.empty() ? kPathNotFound : CopyFileOver(source, destination);
-  if (code != 0) ReportFailure(n, source, code);
+  if (code != 0) ReportFailure(c, n, source, code);
 }
 
-void CopyLoop() {
+// The destination is read once per run: each read is a round trip to the window's thread.
+void CopyLoop(WorkerContext& c) {
   Pause pause;
-  const std::string destinationFolder = GetText(MainControlHandle(kDestinationBox));
-  int progressLine = -1;
+  const std::string destinationFolder = c.host.Destination();
   for (;;) {
-    if (g_job.workerIdle != 0 || g_job.cancel != 0) return;
-    int n = ++g_job.fileIndex;
-    int total = g_job.foundCount;
+    if (c.state.workerIdle != 0 || c.state.cancel != 0) return;
+    int n = ++c.state.fileIndex;
+    int total = c.state.foundCount;
     if (n > total) return;
-    CopyEntry(n, total, destinationFolder, progressLine);
+    CopyEntry(c, n, total, destinationFolder);
     pause.Wait(kPauseMs);
   }
 }
 
-}  // namespace
-
-DWORD WINAPI CopyWorker(LPVOID) {
+DWORD WINAPI CopyWorker(LPVOID parameter) {
+  auto& context = *static_cast<WorkerContext*>(parameter);
   HRESULT com = CoInitialize(nullptr);
-  CopyLoop();
+  CopyLoop(context);
   if (SUCCEEDED(com)) CoUninitialize();
-  g_job.workerAlive = 0;
+  context.state.workerAlive = 0;
   return 0;
 }
 
-void WorkerEndCheck() {
-  if (g_job.workerIdle != 0) return;
-  if (g_job.fileIndex <= g_job.foundCount && g_job.cancel <= 0) return;
-  g_job.workerIdle = 1;
+constexpr SIZE_T kWorkerStack = 1048576;
+
+}  // namespace
+
+void StartCopyWorker(WorkerContext& context) {
+  JobState& s = context.state;
+  s.fileIndex = 0;
+  if (s.workerIdle == 0) return;
+  s.workerIdle = 0;
+  s.workerAlive = 1;
+  HANDLE thread = CreateThread(nullptr, kWorkerStack, CopyWorker, &context, 0, nullptr);
+  if (thread) {
+    s.workerThread = thread;
+    return;
+  }
+  int code = LastFailureCode();
+  s.cancel = code ? code : 1;
+  s.workerAlive = 0;
+  s.workerIdle = 1;
+}
+
+void WorkerEndCheck(JobState& s) {
+  if (s.workerIdle != 0) return;
+  if (s.fileIndex <= s.foundCount && s.cancel <= 0) return;
+  s.workerIdle = 1;
   // Closing a valid handle does not fail; one that fails is not valid, and trying it
   // again would only hang the user-interface thread.
-  if (HANDLE thread = g_job.workerThread.exchange(nullptr)) CloseHandle(thread);
+  if (HANDLE thread = s.workerThread.exchange(nullptr)) CloseHandle(thread);
+}
+
+void WaitForWorkerToEnd(JobState& s, JobHost& host) {
+  while (s.workerAlive != 0) host.PumpWait();
+}
+
+void RunCopyWorker(WorkerContext& context) {
+  StartCopyWorker(context);
+  while (context.state.workerIdle == 0) {
+    context.host.PumpWait();
+    WorkerEndCheck(context.state);
+  }
+  WaitForWorkerToEnd(context.state, context.host);
 }

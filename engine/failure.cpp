@@ -66,11 +66,3 @@ const char* FailureMessage(int code) {
       return "Unknown error!";
   }
 }
-
-QuietErrors::QuietErrors() {
-  set_ = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_) != FALSE;
-}
-
-QuietErrors::~QuietErrors() {
-  if (set_) SetThreadErrorMode(old_, nullptr);
-}

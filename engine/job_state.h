@@ -24,4 +24,3 @@ struct JobState {
   std::atomic<int> workerAlive{0};
   std::vector<std::string> masterList{std::string()};
 };
-extern JobState g_job;

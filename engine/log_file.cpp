@@ -1,21 +1,11 @@
 #include "engine/log_file.h"
 
 #include <cstdio>
-#include <mutex>
 
-#include "app/settings.h"
-#include "engine/failure.h"
-#include "engine/file_list.h"
-#include "ui/controls.h"
-#include "ui/dialogs.h"
-#include "ui/main_window.h"
+#include "engine/fs.h"
+#include "engine/settings.h"
 
 namespace {
-
-// The log is opened without sharing for each line, so the user-interface thread and the
-// copy worker take turns here; nothing that waits for another thread (such as a message
-// to a window) may happen while it is held.
-std::mutex g_logLock;
 
 constexpr int kSeparatorLength = 140;
 
@@ -47,10 +37,10 @@ std::string LogLine(const SYSTEMTIME& date, const SYSTEMTIME& time, const std::s
   return stamp + text + "\r\n";
 }
 
-void WriteLog(const std::string& text) {
-  if (!IsChecked(MainControlHandle(kLogCheckBox))) return;
+void LogWriter::Write(const std::string& text) {
+  if (!host_.LoggingOn()) return;
   std::string path = LogFilePath();
-  std::lock_guard<std::mutex> hold(g_logLock);
+  std::lock_guard<std::mutex> hold(lock_);
   SYSTEMTIME date, time;
   GetLocalTime(&date);
   GetLocalTime(&time);
@@ -59,10 +49,10 @@ void WriteLog(const std::string& text) {
   if (file) AppendWhole(file.get(), LogLine(date, time, text));
 }
 
-void ApplyLogSizeRule() {
+void LogWriter::ApplySizeRule(int maxLogSize) {
   std::string path = LogFilePath();
   if (!FileExists(path)) return;
-  std::lock_guard<std::mutex> hold(g_logLock);
+  std::lock_guard<std::mutex> hold(lock_);
   QuietErrors quiet;
   LARGE_INTEGER size = {};
   {
@@ -70,27 +60,6 @@ void ApplyLogSizeRule() {
     if (!file || !GetFileSizeEx(file.get(), &size)) return;
     AppendWhole(file.get(), std::string(kSeparatorLength, '-') + "\r\n");
   }
-  if (size.QuadPart + kSeparatorLength > static_cast<LONGLONG>(g_settings.MaxLogSize))
+  if (size.QuadPart + kSeparatorLength > static_cast<LONGLONG>(maxLogSize))
     DeleteFileW(FilePathW(path).c_str());
-}
-
-int ViewLog() {
-  std::string path = LogFilePath();
-  if (!FileExists(path)) {
-    ShowMessage(nullptr, "Sorry, no log file found!", "Dadiro Vodazo Status...",
-                MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
-    return 0;
-  }
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOWNORMAL;
-  PROCESS_INFORMATION process = {};
-  std::string commandLine = "notepad.exe " + path;
-  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                     nullptr, nullptr, &startup, &process)) {
-    ScopedHandle thread(process.hThread);
-    ScopedHandle started(process.hProcess);
-  }
-  return 0;
 }

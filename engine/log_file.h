@@ -1,15 +1,28 @@
-// The log writer, the log size rule and View Log.
+// The log writer and the log size rule.
 #pragma once
 #include <windows.h>
 
+#include <mutex>
 #include <string>
+
+#include "engine/host.h"
 
 // "MM-DD-YYYY   HH:MM:SS   text" followed by CR LF.
 std::string LogLine(const SYSTEMTIME& date, const SYSTEMTIME& time, const std::string& text);
-// Appends one dated line while "Create Log File" is checked; safe from both threads.
-void WriteLog(const std::string& text);
-// At a job's start: separator line appended to an existing log, which is deleted when
-// its size before that + 140 exceeds MaxLogSize.
-void ApplyLogSizeRule();
-// The View Log button.
-int ViewLog();
+
+// Appends dated lines to the log file while the host's "Create Log File" is on; one per
+// job, used from the user-interface thread and the copy worker alike.
+class LogWriter {
+ public:
+  explicit LogWriter(JobHost& host) : host_(host) {}
+  void Write(const std::string& text);
+  // At a job's start: separator line appended to an existing log, which is deleted when
+  // its size before that + 140 exceeds maxLogSize.
+  void ApplySizeRule(int maxLogSize);
+
+ private:
+  JobHost& host_;
+  // The log is opened without sharing for each line, so the two threads take turns here;
+  // nothing that waits for another thread (such as a message to a window) happens inside.
+  std::mutex lock_;
+};

@@ -53,7 +53,6 @@ inline std::string CopyOf(const std::string& destination, const std::string& sou
   return destination + source.substr(3);
 }
 
-
 inline std::vector<std::string> After(const std::vector<std::string>& texts,
                                       const std::string& marker) {
   for (size_t i = texts.size(); i-- > 0;)

@@ -5,8 +5,7 @@
 namespace {
 
 bool SwitchOn(const char* commandLine, char letter) {
-  g_switchText = BuildSwitchText(CommandTail(commandLine));
-  return HasSwitch(letter);
+  return HasSwitch(BuildSwitchText(CommandTail(commandLine)), letter);
 }
 
 }  // namespace

@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
 #include "engine/file_list.h"
-#include "engine/job_state.h"
+#include "engine/fs.h"
+#include "engine/settings.h"
 #include "tests/support.h"
-#include "ui/controls.h"
-#include "ui/main_window.h"
 
 namespace {
 
@@ -18,39 +16,32 @@ std::string ReadLong(const std::string& path) {
   return Attributes(path) == INVALID_FILE_ATTRIBUTES ? "<missing>" : ReadFileText(path);
 }
 
-std::vector<std::string> ListLines(HWND list) {
-  std::vector<std::string> lines;
-  for (int i = 0, n = ListCount(list); i < n; ++i) lines.push_back(ListGetText(list, i));
-  return lines;
-}
-
-// The real main window, a source tree and a destination folder in a scratch folder.
+// A test host, a source tree and a destination folder in a scratch folder.
 class Worker : public ::testing::Test {
  protected:
   void SetUp() override {
     src = dir / "src\\";
     dest = dir / "dest\\";
     ASSERT_TRUE(MakeDir(src) && MakeDir(dest));
-    ASSERT_TRUE(WriteFileText(
-        dir / "Stowly.ini", "[Main Settings]\r\nDestinationFolder=" + dest + "\r\nLogFile=1\r\n"));
-    ASSERT_TRUE(OpenMainWindow(dir / "Stowly.ini"));
+    host.destination = dest;
     log = dest + "Stowly.log";
+    SetLogFilePath(log);
     g_settings.UseArchiveBit = 0;
-    ListAdd(MainControlHandle(kStatusList), "Getting list of files from source...5 Files Found");
-    SetText(MainControlHandle(kSkippedLabel), "Skipped files - See log for details");
+    host.status = {"Getting list of files from source...5 Files Found"};
+    host.skippedLabel = "Skipped files - See log for details";
   }
   void TearDown() override {
-    CloseMainWindow();
     RemoveTreeW(Long(dir.path().substr(0, dir.path().size() - 1)));
     g_settings.UseArchiveBit = 0;
-    g_job.cancel = 0;
-    g_job.workerIdle = 1;
+    SetLogFilePath("Stowly.log");
   }
   std::string To(const std::string& source) const { return DestinationPath(dest, source); }
 
-  void RunWorker(const std::vector<std::string>& list) { RunCopyWorker(list); }
+  void RunWorker(const std::vector<std::string>& list) { RunCopyWorker(host, state, list); }
 
   ScratchDir dir;
+  TestHost host;
+  JobState state;
   std::string src, dest, log;
 };
 
@@ -74,7 +65,7 @@ TEST_F(Worker, CopiesTheListAndReportsEachFailureInTheSkippedListAndTheLog) {
   RunWorker(list);
   CloseHandle(holder);
 
-  EXPECT_EQ(g_job.fileIndex, 6);
+  EXPECT_EQ(state.fileIndex, 6);
   EXPECT_EQ(ReadLong(To(src + "a.txt")), "alpha");
   EXPECT_EQ(ReadLong(To(src + "sub\\b.txt")), "beta");
   // The missing folder was made and took the source folder's hidden bit.
@@ -86,12 +77,11 @@ TEST_F(Worker, CopiesTheListAndReportsEachFailureInTheSkippedListAndTheLog) {
   EXPECT_EQ(ReadLong(To(src + "gone.txt")), "older copy");
   EXPECT_EQ(ReadLong(To(src + "locked.txt")), "older locked copy");
 
-  EXPECT_EQ(ListLines(MainControlHandle(kStatusList)),
+  EXPECT_EQ(host.status,
             (std::vector<std::string>{"Getting list of files from source...5 Files Found",
                                       "Copying file 5 of 5"}));
-  EXPECT_EQ(ListLines(MainControlHandle(kSkippedList)),
-            (std::vector<std::string>{src + "gone.txt", src + "locked.txt"}));
-  EXPECT_EQ(GetText(MainControlHandle(kSkippedLabel)), "2 Skipped files - See log for details");
+  EXPECT_EQ(host.skipped, (std::vector<std::string>{src + "gone.txt", src + "locked.txt"}));
+  EXPECT_EQ(host.skippedLabel, "2 Skipped files - See log for details");
   EXPECT_EQ(LogTexts(log), (std::vector<std::string>{
                                "  1   Copying " + src + "a.txt -> " + To(src + "a.txt"),
                                "  2   Copying " + src + "gone.txt -> " + To(src + "gone.txt"),
@@ -102,34 +92,30 @@ TEST_F(Worker, CopiesTheListAndReportsEachFailureInTheSkippedListAndTheLog) {
                                "  5   Error - Permission Denied  " + src + "locked.txt",
                            }));
 
-  // The worker-end check finds it past the last entry and releases the thread (the
-  // main window's timer may have run it already).
-  WorkerEndCheck();
-  EXPECT_EQ(g_job.workerIdle, 1);
-  EXPECT_EQ(g_job.workerThread.load(), nullptr);
+  // The worker-end check found it past the last entry and released the thread.
+  EXPECT_EQ(state.workerIdle, 1);
+  EXPECT_EQ(state.workerThread.load(), nullptr);
 }
 
 TEST_F(Worker, AnEmptyListTouchesNothing) {
   RunWorker({});
-  EXPECT_EQ(g_job.fileIndex, 1);
-  EXPECT_EQ(ListLines(MainControlHandle(kStatusList)).size(), 1u);
-  EXPECT_EQ(ListCount(MainControlHandle(kSkippedList)), 0);
+  EXPECT_EQ(state.fileIndex, 1);
+  EXPECT_EQ(host.status.size(), 1u);
+  EXPECT_TRUE(host.skipped.empty());
   EXPECT_FALSE(Exists(log));
-  WorkerEndCheck();
-  EXPECT_EQ(g_job.workerIdle, 1);
+  EXPECT_EQ(state.workerIdle, 1);
 }
 
 TEST_F(Worker, WithNoDestinationTextNothingIsCopiedIntoTheCurrentFolder) {
   ASSERT_TRUE(MakeFile(src + "stray.txt", "s"));
-  SetText(MainControlHandle(kDestinationBox), "");
+  host.destination = "";
   char current[MAX_PATH] = {};
   GetCurrentDirectoryA(MAX_PATH, current);
   ASSERT_TRUE(SetCurrentDirectoryA(dir.path().c_str()));
   RunWorker({src + "stray.txt"});
   SetCurrentDirectoryA(current);
   EXPECT_FALSE(Exists(DestinationPath(dir.path(), src + "stray.txt")));
-  EXPECT_EQ(ListLines(MainControlHandle(kSkippedList)),
-            (std::vector<std::string>{src + "stray.txt"}));
+  EXPECT_EQ(host.skipped, (std::vector<std::string>{src + "stray.txt"}));
   EXPECT_EQ(LogTexts(log).back(), "  1   Error - That path doesn't exist.  " + src + "stray.txt");
 }
 
@@ -142,7 +128,7 @@ TEST_F(Worker, ArchiveBitIsClearedOnlyOnCopiedFilesAndReadOnlyStays) {
   RunWorker({src + "ro.txt", src + "held.txt"});
   CloseHandle(holder);
   EXPECT_EQ(ReadLong(To(src + "ro.txt")), "r");
-  EXPECT_EQ(ListCount(MainControlHandle(kSkippedList)), 1);
+  EXPECT_EQ(host.skipped.size(), 1u);
   DWORD copied = Attributes(src + "ro.txt"), failed = Attributes(src + "held.txt");
   EXPECT_TRUE(copied & FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(failed & FILE_ATTRIBUTE_HIDDEN);
@@ -152,37 +138,25 @@ TEST_F(Worker, ArchiveBitIsClearedOnlyOnCopiedFilesAndReadOnlyStays) {
                     "its clearing cannot be seen";
 }
 
-// Cancels the job the moment the worker asks whether to log its first file, which it
-// does right before that file's copy.
-WNDPROC g_checkBoxProc = nullptr;
-LRESULT CALLBACK CancelOnFirstLogTest(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == BM_GETCHECK && InSendMessage()) g_job.cancel = 1;
-  return CallWindowProcA(g_checkBoxProc, window, message, wParam, lParam);
-}
-
 TEST_F(Worker, CancelDuringALargeFileFinishesItAndStartsNoOther) {
   std::string big(24 * 1048576, '\0');
   for (size_t i = 0; i < big.size(); i += 4096) big[i] = static_cast<char>('a' + i % 26);
   ASSERT_TRUE(MakeFile(src + "big.bin", big));
   ASSERT_TRUE(MakeFile(src + "next1.txt", "1"));
   ASSERT_TRUE(MakeFile(src + "next2.txt", "2"));
-  HWND box = MainControlHandle(kLogCheckBox);
-  g_checkBoxProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CancelOnFirstLogTest)));
+  // Cancel comes in with the first progress line, right before that file's copy.
+  host.WhenStatusShows("Copying file 1 of ", [this] { state.cancel = 1; });
   RunWorker({src + "big.bin", src + "next1.txt", src + "next2.txt"});
-  SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_checkBoxProc));
 
-  EXPECT_EQ(g_job.fileIndex, 1);
+  EXPECT_EQ(state.fileIndex, 1);
   EXPECT_TRUE(ReadLong(To(src + "big.bin")) == big) << "the file in hand is copied whole";
   EXPECT_FALSE(Exists(To(src + "next1.txt")));
   EXPECT_FALSE(Exists(To(src + "next2.txt")));
   EXPECT_EQ(LogTexts(log), (std::vector<std::string>{"  1   Copying " + src + "big.bin -> " +
                                                      To(src + "big.bin")}));
-  EXPECT_EQ(ListLines(MainControlHandle(kStatusList)).back(), "Copying file 1 of 3");
-  // The main window's timer may have run the check already; either way it ends here.
-  WorkerEndCheck();
-  EXPECT_EQ(g_job.workerIdle, 1);
-  EXPECT_EQ(g_job.workerThread.load(), nullptr);
+  EXPECT_EQ(host.status.back(), "Copying file 1 of 3");
+  EXPECT_EQ(state.workerIdle, 1);
+  EXPECT_EQ(state.workerThread.load(), nullptr);
 }
 
 TEST(WorkerEndCheck, EndsTheRunPastTheLastEntryOrOnACancelWithoutWaiting) {
@@ -190,40 +164,39 @@ TEST(WorkerEndCheck, EndsTheRunPastTheLastEntryOrOnACancelWithoutWaiting) {
     DWORD flags = 0;
     return GetHandleInformation(h, &flags) != FALSE;
   };
+  JobState job;
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  g_job.workerThread = event;
-  g_job.foundCount = 3;
-  g_job.fileIndex = 3;
-  g_job.cancel = 0;
-  g_job.workerIdle = 0;
-  WorkerEndCheck();  // still on the last entry
-  EXPECT_EQ(g_job.workerIdle, 0);
-  g_job.cancel = -2;  // a negative code is not a cancel request here
-  WorkerEndCheck();
-  EXPECT_EQ(g_job.workerIdle, 0);
+  job.workerThread = event;
+  job.foundCount = 3;
+  job.fileIndex = 3;
+  job.cancel = 0;
+  job.workerIdle = 0;
+  WorkerEndCheck(job);  // still on the last entry
+  EXPECT_EQ(job.workerIdle, 0);
+  job.cancel = -2;  // a negative code is not a cancel request here
+  WorkerEndCheck(job);
+  EXPECT_EQ(job.workerIdle, 0);
   EXPECT_TRUE(handleIsOpen(event));
-  g_job.cancel = 1;
-  WorkerEndCheck();
-  EXPECT_EQ(g_job.workerIdle, 1);
-  EXPECT_EQ(g_job.workerThread.load(), nullptr);
+  job.cancel = 1;
+  WorkerEndCheck(job);
+  EXPECT_EQ(job.workerIdle, 1);
+  EXPECT_EQ(job.workerThread.load(), nullptr);
   EXPECT_FALSE(handleIsOpen(event));
 
   // Idle: nothing happens.
   HANDLE other = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  g_job.workerThread = other;
-  g_job.fileIndex = 4;
-  WorkerEndCheck();
-  EXPECT_EQ(g_job.workerThread.load(), other);
+  job.workerThread = other;
+  job.fileIndex = 4;
+  WorkerEndCheck(job);
+  EXPECT_EQ(job.workerThread.load(), other);
   // Past the end; a handle that cannot be closed does not hang the check.
-  g_job.workerIdle = 0;
-  g_job.cancel = 0;
+  job.workerIdle = 0;
+  job.cancel = 0;
   CloseHandle(other);
-  g_job.workerThread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFC));
-  WorkerEndCheck();
-  EXPECT_EQ(g_job.workerIdle, 1);
-  EXPECT_EQ(g_job.workerThread.load(), nullptr);
-  g_job.foundCount = 0;
-  g_job.fileIndex = 0;
+  job.workerThread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFC));
+  WorkerEndCheck(job);
+  EXPECT_EQ(job.workerIdle, 1);
+  EXPECT_EQ(job.workerThread.load(), nullptr);
 }
 
 TEST_F(Worker, PathsLongerThanMaxPathAreCopiedWhole) {
@@ -237,7 +210,7 @@ TEST_F(Worker, PathsLongerThanMaxPathAreCopiedWhole) {
   ASSERT_GT(To(file).size(), 300u);
   RunWorker({file});
   EXPECT_EQ(ReadLong(To(file)), "far down");
-  EXPECT_EQ(ListCount(MainControlHandle(kSkippedList)), 0);
+  EXPECT_TRUE(host.skipped.empty());
   EXPECT_EQ(LogTexts(log), (std::vector<std::string>{"  1   Copying " + file + " -> " + To(file)}));
 }
 

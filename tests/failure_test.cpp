@@ -1,4 +1,5 @@
 #include "engine/failure.h"
+#include "engine/fs.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/message_loop.h"
+#include "ui/message_loop.h"
 #include "tests/support.h"
 #include "ui/controls.h"
 #include "ui/form.h"

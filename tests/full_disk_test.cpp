@@ -2,23 +2,16 @@
 // volume (scripts/make-full-disk.sh) and skips itself without one.
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
 #include "engine/copy_worker.h"
 #include "engine/file_list.h"
-#include "engine/job_state.h"
+#include "engine/fs.h"
+#include "engine/settings.h"
 #include "tests/support.h"
-#include "ui/controls.h"
-#include "ui/main_window.h"
 
 namespace {
 
 constexpr const char* kDrive = "Q:\\";
 constexpr ULONGLONG kLargestTestVolume = 16ull * 1048576;
-
-void RunWorker(const std::vector<std::string>& list) {
-  RunCopyWorker(list);
-  WorkerEndCheck();
-}
 
 TEST(FullDisk, AFailedCopyLeavesNoTruncatedFileAndKeepsUntouchedOlderCopies) {
   if (GetDriveTypeA(kDrive) == DRIVE_NO_ROOT_DIR)
@@ -35,9 +28,9 @@ TEST(FullDisk, AFailedCopyLeavesNoTruncatedFileAndKeepsUntouchedOlderCopies) {
       std::string(kDrive) + "stowly-full-disk-" + std::to_string(GetCurrentProcessId()) + "\\";
   RemoveTree(dest);
   ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
-  ASSERT_TRUE(WriteFileText(dir / "Stowly.ini",
-                            "[Main Settings]\r\nDestinationFolder=" + dest + "\r\nLogFile=1\r\n"));
-  ASSERT_TRUE(OpenMainWindow(dir / "Stowly.ini"));
+  TestHost host;
+  host.destination = dest;
+  SetLogFilePath(dest + "Stowly.log");
 
   std::string src = dir / "src\\";
   ASSERT_TRUE(CreateDirectoryA(src.c_str(), nullptr));
@@ -58,8 +51,10 @@ TEST(FullDisk, AFailedCopyLeavesNoTruncatedFileAndKeepsUntouchedOlderCopies) {
                               0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
 
-  RunWorker({src + "small.txt", src + "gone.txt", src + "locked.txt", src + "big.bin",
-             src + "after.txt"});
+  JobState state;
+  RunCopyWorker(host, state,
+                {src + "small.txt", src + "gone.txt", src + "locked.txt", src + "big.bin",
+                 src + "after.txt"});
   CloseHandle(holder);
 
   EXPECT_EQ(ReadFileText(to(src + "small.txt")), "small");
@@ -77,10 +72,9 @@ TEST(FullDisk, AFailedCopyLeavesNoTruncatedFileAndKeepsUntouchedOlderCopies) {
             (std::vector<std::string>{"  2   Error - File not found.  " + src + "gone.txt",
                                       "  3   Error - Permission Denied  " + src + "locked.txt",
                                       "  4   Error - Disk full.  " + src + "big.bin"}));
-  EXPECT_EQ(ListCount(MainControlHandle(kSkippedList)), 3);
-  EXPECT_EQ(GetText(MainControlHandle(kSkippedLabel)), "3 Skipped files - See log for details");
-
-  CloseMainWindow();
+  EXPECT_EQ(host.skipped.size(), 3u);
+  EXPECT_EQ(host.skippedLabel, "3 Skipped files - See log for details");
+  SetLogFilePath("Stowly.log");
   RemoveTree(dest);
 }
 

@@ -1,47 +1,39 @@
+#include "engine/file_list.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 
-#include "app/settings.h"
-#include "engine/file_list.h"
-#include "engine/job_state.h"
+#include "engine/fs.h"
+#include "engine/settings.h"
 #include "tests/support.h"
-#include "ui/controls.h"
-#include "ui/main_window.h"
 
 namespace {
 
-// Removes a tree through the W calls, so folders past MAX_PATH and links go too (a link
-
-// A test with the real main window, whose destination box and status list the listing
-// reads and writes.
+// A listing over real trees, with a test host whose destination and status list the
+// listing reads and writes.
 class Listing : public ::testing::Test {
  protected:
   void SetUp() override {
     dest = dir / "dest\\";
     ASSERT_TRUE(MakeDir(dest));
-    ASSERT_TRUE(WriteFileText(
-        dir / "Stowly.ini", "[Main Settings]\r\nDestinationFolder=" + dest + "\r\nLogFile=0\r\n"));
-    ASSERT_TRUE(OpenMainWindow(dir / "Stowly.ini"));
+    host.destination = dest;
     g_settings.FullMirror = 1;
-    g_job.foundCount = 0;
-    g_job.masterList.assign(1, std::string());
   }
   void TearDown() override {
     RemoveTreeW(Long(dir.path().substr(0, dir.path().size() - 1)));
-    CloseMainWindow();
     g_settings.FullMirror = 1;
-    g_job.foundCount = 0;
   }
-  std::vector<std::string> Listed(std::string folder, ListingMode mode = ListingMode::kSource) {
-    g_job.foundCount = 0;
-    g_job.masterList.assign(1, std::string());
-    int n = ListFiles(folder, g_job.masterList, "*.*", mode);
-    EXPECT_EQ(static_cast<size_t>(n), g_job.masterList.size());
-    return g_job.masterList;
+  std::vector<std::string> Listed(const std::string& folder,
+                                  ListingMode mode = ListingMode::kSource) {
+    std::vector<std::string> list(1);
+    int n = ListFiles(host, folder, list, 0, mode);
+    EXPECT_EQ(static_cast<size_t>(n), list.size());
+    return list;
   }
   ScratchDir dir;
+  TestHost host;
   std::string dest;
 };
 
@@ -55,17 +47,12 @@ TEST_F(Listing, DepthFirstWithHiddenAndSystemFilesAndOneRunningStatusLine) {
   ASSERT_TRUE(MakeFile(src + "sub1\\deep\\e.txt", "e"));
   ASSERT_TRUE(MakeFile(src + "sub2\\f.txt", "f"));
 
-  HWND status = MainControlHandle(kStatusList);
-  ListAdd(status, "Checking Destination Folder...");
-  ListAdd(status, "Getting list of files from source...");
+  host.status = {"Checking Destination Folder...", "Getting list of files from source..."};
   // Two entries from an earlier listing are kept; a longer tail beyond them goes.
-  g_job.masterList = {"kept1", "kept2", "old3", "old4", "old5", "old6", "old7", "old8", "old9"};
-  g_job.foundCount = 2;
+  std::vector<std::string> list = {"kept1", "kept2", "old3", "old4", "old5",
+                                   "old6",  "old7",  "old8", "old9"};
   std::string folder = dir / "src";  // no trailing backslash: the listing adds it
-  int appended = ListFiles(folder, g_job.masterList, "*.*", ListingMode::kSource);
-  EXPECT_EQ(folder, src);
-  ASSERT_EQ(appended, 6);
-  const auto& list = g_job.masterList;
+  ASSERT_EQ(ListFiles(host, folder, list, 2, ListingMode::kSource), 6);
   ASSERT_EQ(list.size(), 8u);
   EXPECT_EQ(list[0], "kept1");
   EXPECT_EQ(list[1], "kept2");
@@ -81,33 +68,25 @@ TEST_F(Listing, DepthFirstWithHiddenAndSystemFilesAndOneRunningStatusLine) {
       << rest[0] << " " << rest[1] << " " << rest[2];
 
   // The progress line was rewritten in place, never added.
-  ASSERT_EQ(ListCount(status), 2);
-  EXPECT_EQ(ListGetText(status, 0), "Checking Destination Folder...");
-  std::string line = ListGetText(status, 1);
+  ASSERT_EQ(host.status.size(), 2u);
+  EXPECT_EQ(host.status[0], "Checking Destination Folder...");
+  std::string line = host.status[1];
   EXPECT_EQ(line.rfind("Getting list of files from source...", 0), 0u) << line;
   EXPECT_EQ(line.substr(line.size() - 12), " Files Found") << line;
 
   // A second listing starts its own count again; Fast Mirror and destination headers.
   g_settings.FullMirror = 0;
-  g_job.foundCount = 0;
   std::string empty = src + "empty";
-  EXPECT_EQ(ListFiles(empty, g_job.masterList, "*.*", ListingMode::kSource), 0);
-  EXPECT_EQ(ListGetText(status, 1), "Getting list of changed files from source...0 Files Found");
-  EXPECT_EQ(ListFiles(empty, g_job.masterList, "*.*", ListingMode::kDestination), 0);
-  EXPECT_EQ(ListGetText(status, 1),
-            "Getting complete list of files from destination...0 Files Found");
-  g_job.foundCount = 8;
-  std::string sub2 = src + "sub2\\";
-  EXPECT_EQ(ListFiles(sub2, g_job.masterList, "*.*", ListingMode::kDestination), 1);
-  EXPECT_EQ(ListGetText(status, 1),
-            "Getting complete list of files from destination...8 Files Found");
-  EXPECT_EQ(g_job.masterList.size(), 9u);
-  EXPECT_EQ(g_job.masterList[8], src + "sub2\\f.txt");
-  // The mask is honoured; a missing folder lists nothing and does not fail.
-  g_job.foundCount = 0;
-  EXPECT_EQ(ListFiles(folder, g_job.masterList, "*.txt", ListingMode::kDestination), 5);
-  std::string missing = dir / "missing\\";
-  EXPECT_EQ(ListFiles(missing, g_job.masterList, "*.*", ListingMode::kSource), 0);
+  EXPECT_EQ(ListFiles(host, empty, list, 0, ListingMode::kSource), 0);
+  EXPECT_EQ(host.status[1], "Getting list of changed files from source...0 Files Found");
+  EXPECT_EQ(ListFiles(host, empty, list, 0, ListingMode::kDestination), 0);
+  EXPECT_EQ(host.status[1], "Getting complete list of files from destination...0 Files Found");
+  EXPECT_EQ(ListFiles(host, src + "sub2\\", list, 8, ListingMode::kDestination), 1);
+  EXPECT_EQ(host.status[1], "Getting complete list of files from destination...8 Files Found");
+  EXPECT_EQ(list.size(), 9u);
+  EXPECT_EQ(list[8], src + "sub2\\f.txt");
+  // A missing folder lists nothing and does not fail.
+  EXPECT_EQ(ListFiles(host, dir / "missing\\", list, 0, ListingMode::kSource), 0);
 }
 
 TEST_F(Listing, FastMirrorAdmitsMissingCopiesAndArchivedFilesOnly) {

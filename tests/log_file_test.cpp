@@ -4,9 +4,10 @@
 
 #include <regex>
 #include <sstream>
+#include <atomic>
 #include <thread>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 #include "tests/support.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
@@ -30,26 +31,21 @@ bool IsLogLine(const std::string& line, const std::string& text) {
          line.substr(24) == text;
 }
 
-// The real main window (its "Create Log File" check box is read at every line) with
-// the log in a scratch destination folder.
+// The log in a scratch destination folder, its switch held by a test host.
 class Log : public ::testing::Test {
  protected:
   void SetUp() override {
     dest = dir / "my backup\\";
     ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
-    ASSERT_TRUE(WriteFileText(
-        dir / "Stowly.ini", "[Main Settings]\r\nDestinationFolder=" + dest + "\r\nLogFile=1\r\n"));
-    ASSERT_TRUE(OpenMainWindow(dir / "Stowly.ini"));
     log = dest + "Stowly.log";
-    ASSERT_EQ(LogFilePath(), log);
-    ASSERT_TRUE(IsChecked(MainControlHandle(kLogCheckBox)));
+    SetLogFilePath(log);
   }
-  void TearDown() override {
-    CloseMainWindow();
-    g_settings.MaxLogSize = 104857600;
-  }
-  void SetLogging(bool on) { SetChecked(MainControlHandle(kLogCheckBox), on); }
+  void TearDown() override { SetLogFilePath("Stowly.log"); }
+  void SetLogging(bool on) { host.logging = on; }
+  void WriteLog(const std::string& text) { writer.Write(text); }
   ScratchDir dir;
+  TestHost host;
+  LogWriter writer{host};
   std::string dest, log;
 };
 
@@ -113,20 +109,14 @@ TEST_F(Log, LinesAreWrittenOnlyWhileTheCheckBoxIsChecked) {
   EXPECT_FALSE(Exists(dir / "gone"));
 }
 
-TEST_F(Log, TwoThreadsAndTheWindowThreadWritingAtOnceLoseNoLine) {
+TEST_F(Log, ThreeThreadsWritingAtOnceLoseNoLine) {
   constexpr int kPerThread = 150;
-  std::atomic<int> done{0};
-  auto writer = [&](char tag) {
+  auto write = [&](char tag) {
     for (int i = 0; i < kPerThread; ++i)
       WriteLog("  " + std::to_string(i) + "   " + std::string(1, tag) + std::string(200, tag));
-    ++done;
   };
-  std::thread a(writer, 'a'), b(writer, 'b');
-  // The window thread writes too, and pumps so the threads' check box tests complete.
-  for (int i = 0; done < 2 || i < kPerThread; ++i) {
-    if (i < kPerThread) WriteLog("  " + std::to_string(i) + "   u");
-    PumpFor(1);
-  }
+  std::thread a(write, 'a'), b(write, 'b');
+  for (int i = 0; i < kPerThread; ++i) WriteLog("  " + std::to_string(i) + "   u");
   a.join();
   b.join();
   std::vector<std::string> lines = Lines(ReadFileText(log));
@@ -145,9 +135,8 @@ TEST_F(Log, TwoThreadsAndTheWindowThreadWritingAtOnceLoseNoLine) {
 }
 
 TEST_F(Log, SizeRuleKeepsALogOfExactlyTheLimitLess140AndDeletesOneByteMore) {
-  g_settings.MaxLogSize = 1000;
   SetLogging(false);  // the rule applies whether or not logging is on
-  ApplyLogSizeRule();
+  writer.ApplySizeRule(1000);
   EXPECT_FALSE(Exists(log)) << "no log: nothing is created";
 
   const std::string separator = std::string(140, '-') + "\r\n";
@@ -155,12 +144,12 @@ TEST_F(Log, SizeRuleKeepsALogOfExactlyTheLimitLess140AndDeletesOneByteMore) {
   content += "\r\n";
   ASSERT_EQ(content.size(), 860u);
   ASSERT_TRUE(WriteFileText(log, content));
-  ApplyLogSizeRule();
+  writer.ApplySizeRule(1000);
   ASSERT_TRUE(Exists(log));
   EXPECT_EQ(ReadFileText(log), content + separator);
 
   ASSERT_TRUE(WriteFileText(log, content + "y"));
-  ApplyLogSizeRule();
+  writer.ApplySizeRule(1000);
   EXPECT_FALSE(Exists(log));
 
   // After a deletion the next line starts a new file.
@@ -198,9 +187,13 @@ BOOL CALLBACK FindLogViewer(HWND window, LPARAM found) {
 }
 
 TEST_F(Log, ViewLogOpensNotepadOrSaysThereIsNoLog) {
+  ASSERT_TRUE(WriteFileText(dir / "Stowly.ini",
+                            "[Main Settings]\r\nDestinationFolder=" + dest + "\r\nLogFile=1\r\n"));
+  ASSERT_TRUE(OpenMainWindow(dir / "Stowly.ini"));
+  auto viewLog = [] { SendMessageA(MainControlHandle(kViewLogButton), BM_CLICK, 0, 0); };
   g_messageBoxHook = RecordBox;
   g_boxes.clear();
-  EXPECT_EQ(ViewLog(), 0);
+  viewLog();
   g_messageBoxHook = nullptr;
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0].owner, nullptr);
@@ -213,7 +206,7 @@ TEST_F(Log, ViewLogOpensNotepadOrSaysThereIsNoLog) {
   ASSERT_TRUE(Exists(log));
   g_boxes.clear();
   g_messageBoxHook = RecordBox;
-  EXPECT_EQ(ViewLog(), 0);
+  viewLog();
   g_messageBoxHook = nullptr;
   EXPECT_TRUE(g_boxes.empty());
   FoundWindow found;
@@ -232,6 +225,7 @@ TEST_F(Log, ViewLogOpensNotepadOrSaysThereIsNoLog) {
     WaitForSingleObject(notepad, 10000);
     CloseHandle(notepad);
   }
+  CloseMainWindow();
 }
 
 }  // namespace

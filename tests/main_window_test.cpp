@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/message_loop.h"
-#include "app/settings.h"
+#include "ui/message_loop.h"
+#include "engine/settings.h"
 #include "tests/support.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
@@ -263,8 +263,9 @@ TEST_F(MainWindowTest, EscapeAndCloseEndTheModalLoopWithResultZero) {
     SetFocus(MainControlHandle(kBackupButton));
     PostMessageA(MainControlHandle(kBackupButton), WM_KEYDOWN, VK_ESCAPE, 0);
   });
-  g_commandTail = "/L";
-  EXPECT_EQ(ShowForm(MainFormDef(), nullptr, 1, 0), 0);
+  StartOptions options;
+  options.local = true;
+  EXPECT_EQ(ShowForm(MainFormDef(), nullptr, 1, reinterpret_cast<LPARAM>(&options)), 0);
   EXPECT_EQ(MainWindow(), nullptr);
   g_quitRequested = false;
   MSG msg;

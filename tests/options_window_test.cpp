@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 #include "engine/job_state.h"
 #include "tests/support.h"
 #include "ui/controls.h"
@@ -44,12 +44,12 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 // parent 0: open the window the user's way, with the main window's Options button.
-int RunOptions(HWND parent, std::vector<Step> steps) {
+int RunOptions(HWND parent, std::vector<Step> steps, bool copying = false) {
   Script script{std::move(steps)};
   g_script = &script;
   UINT_PTR timer = SetTimer(nullptr, 0, 20, Tick);
   int result =
-      parent ? ShowOptionsWindow(parent)
+      parent ? ShowOptionsWindow(parent, copying)
              : static_cast<int>(SendMessageA(MainControlHandle(kOptionsButton), BM_CLICK, 0, 0));
   KillTimer(nullptr, timer);
   g_script = nullptr;
@@ -87,12 +87,8 @@ class OptionsWindow : public ::testing::Test {
   void SetUp() override {
     main_ = OpenMainWindow(ini_);
     ASSERT_TRUE(main_);
-    g_job.workerIdle = 1;
   }
-  void TearDown() override {
-    g_job.workerIdle = 1;
-    CloseMainWindow();
-  }
+  void TearDown() override { CloseMainWindow(); }
   void SetSettings(int fullMirror, int archiveBit, int deleteFiles, int maxLogSize) {
     g_settings.FullMirror = fullMirror;
     g_settings.UseArchiveBit = archiveBit;
@@ -459,26 +455,26 @@ TEST_F(OptionsWindow, CancelEscapeAndCloseBoxStoreNothing) {
 TEST_F(OptionsWindow, OkIsDisabledWhileACopyWorkerRuns) {
   ASSERT_TRUE(WriteFileText(ini_, "[Main Settings]\r\n"));
   SetSettings(1, 0, 1, 104857600);
-  g_job.workerIdle = 0;
   bool stillOpen = false;
-  int result = RunOptions(main_, {[&](HWND form) {
-                                    EXPECT_FALSE(IsWindowEnabled(Item(form, IDOK)));
-                                    Click(form, kFastMirror);
-                                    SetFocus(Item(form, kSizeBox));
-                                    PostKey(VK_RETURN);
-                                  },
-                                  [&](HWND form) {
-                                    Click(form, IDOK);
-                                    stillOpen = IsWindow(form);
-                                    Click(form, IDCANCEL);
-                                  }});
+  int result = RunOptions(main_,
+                          {[&](HWND form) {
+                             EXPECT_FALSE(IsWindowEnabled(Item(form, IDOK)));
+                             Click(form, kFastMirror);
+                             SetFocus(Item(form, kSizeBox));
+                             PostKey(VK_RETURN);
+                           },
+                           [&](HWND form) {
+                             Click(form, IDOK);
+                             stillOpen = IsWindow(form);
+                             Click(form, IDCANCEL);
+                           }},
+                          true);
   EXPECT_TRUE(stillOpen) << "Enter or a click on the disabled Ok closed the window";
   EXPECT_EQ(result, 0);
   EXPECT_EQ(g_settings.FullMirror, 1);
   EXPECT_EQ(ReadFileText(ini_), "[Main Settings]\r\n");
 
   // Once the worker is idle again, a newly opened window can save.
-  g_job.workerIdle = 1;
   RunOptions(main_, {[&](HWND form) {
                EXPECT_TRUE(IsWindowEnabled(Item(form, IDOK)));
                Click(form, IDCANCEL);

@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 #include "tests/support.h"
 #include "ui/controls.h"
 #include "ui/main_window.h"

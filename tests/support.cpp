@@ -6,12 +6,13 @@
 
 #include <atomic>
 
-#include "app/command_line.h"
-#include "app/message_loop.h"
+#include "ui/message_loop.h"
 #include "engine/copy_worker.h"
 #include "engine/file_list.h"
+#include "engine/fs.h"
 #include "engine/job_state.h"
-#include "app/settings.h"
+#include "engine/log_file.h"
+#include "engine/settings.h"
 #include "app/startup.h"
 #include "ui/controls.h"
 #include "ui/form.h"
@@ -219,17 +220,98 @@ FolderAnswer::~FolderAnswer() {
   g_folderAnswer = nullptr;
 }
 
-void RunCopyWorker(const std::vector<std::string>& list) {
-  g_job.masterList = list.empty() ? std::vector<std::string>{std::string()} : list;
-  g_job.foundCount = static_cast<int>(list.size());
-  g_job.fileIndex = 0;
-  g_job.cancel = 0;
-  g_job.workerIdle = 0;
-  g_job.workerAlive = 1;
-  g_job.workerThread = CreateThread(nullptr, 1048576, CopyWorker, nullptr, 0, nullptr);
-  ASSERT_TRUE(g_job.workerThread.load());
-  for (int waited = 0; g_job.workerAlive != 0 && waited < 120000; waited += 10) PumpFor(10);
-  ASSERT_EQ(g_job.workerAlive, 0) << "the worker did not end";
+void TestHost::OnUiThread(const std::function<void()>& call) {
+  if (GetCurrentThreadId() == uiThread_) {
+    call();
+    return;
+  }
+  std::unique_lock<std::mutex> hold(lock_);
+  changed_.wait(hold, [&] { return pending_ == nullptr; });
+  pending_ = &call;
+  changed_.notify_all();
+  changed_.wait(hold, [&] { return pending_ != &call; });
+}
+
+void TestHost::Pump() {
+  std::unique_lock<std::mutex> hold(lock_);
+  if (!pending_) return;
+  const std::function<void()>* call = pending_;
+  hold.unlock();
+  (*call)();
+  hold.lock();
+  pending_ = nullptr;
+  changed_.notify_all();
+}
+
+void TestHost::PumpWait() {
+  {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait_for(hold, std::chrono::milliseconds(10), [&] { return pending_ != nullptr; });
+  }
+  Pump();
+  if (tick) tick();
+}
+
+void TestHost::WhenStatusShows(const std::string& head, std::function<void()> action) {
+  triggerHead_ = head;
+  trigger_ = std::move(action);
+}
+
+void TestHost::CheckTrigger(const std::string& line) {
+  if (!trigger_ || line.rfind(triggerHead_, 0) != 0) return;
+  auto action = std::move(trigger_);
+  trigger_ = nullptr;
+  action();
+}
+
+std::string TestHost::Destination() {
+  std::string text;
+  OnUiThread([&] { text = destination; });
+  return text;
+}
+
+void TestHost::StatusAdd(const std::string& text, bool) {
+  status.push_back(text);
+  CheckTrigger(text);
+}
+
+void TestHost::StatusReplaceLast(const std::string& text) {
+  if (!status.empty()) status.pop_back();
+  status.push_back(text);
+}
+
+void TestHost::CopyProgress(const std::string& text, bool first) {
+  OnUiThread([&] {
+    if (!first && !status.empty()) status.pop_back();
+    status.push_back(text);
+    CheckTrigger(text);
+  });
+}
+
+int TestHost::SkippedAdd(const std::string& path) {
+  int count = 0;
+  OnUiThread([&] {
+    skipped.push_back(path);
+    count = static_cast<int>(skipped.size());
+  });
+  return count;
+}
+
+void TestHost::SetSkippedLabel(const std::string& text) {
+  OnUiThread([&] { skippedLabel = text; });
+}
+
+int TestHost::ShowMessage(const std::string& text, unsigned flags) {
+  messages.push_back({text, flags});
+  return answer;
+}
+
+void RunCopyWorker(TestHost& host, JobState& state, const std::vector<std::string>& list) {
+  state.masterList = list.empty() ? std::vector<std::string>{std::string()} : list;
+  state.foundCount = static_cast<int>(list.size());
+  LogWriter log(host);
+  WorkerContext context{state, host, log};
+  RunCopyWorker(context);
 }
 
 ChildProcess::ChildProcess(std::string commandLine, WORD show) {
@@ -298,19 +380,12 @@ int RunProcess(const std::string& commandLine, DWORD timeoutMs) {
 
 HWND OpenMainWindow(const std::string& iniPath) {
   CloseMainWindow();
-  // Local mode, so the create handler reads beside the test exe and never creates the
-  // per-user folder that the settings tests watch.
-  g_commandTail = "/L";
-  g_startState = 0;
   g_quitRequested = false;
-  LRESULT made = ShowForm(MainFormDef(), nullptr, 0, 0);
+  StartOptions options;
+  options.settingsFile = iniPath;
+  LRESULT made = ShowForm(MainFormDef(), nullptr, 0, reinterpret_cast<LPARAM>(&options));
   HWND form = reinterpret_cast<HWND>(made);
   if (made == -1 || !IsWindow(form)) return nullptr;
-  // The create handler loaded the per-user settings; load the test's file instead.
-  g_settings.settingsPath = iniPath;
-  ListClear(MainControlHandle(kSourceList));
-  LoadSettings(MainControlHandle(kDestinationBox), MainControlHandle(kLogCheckBox),
-               MainControlHandle(kSourceList));
   PumpFor(20);
   return form;
 }

@@ -3,8 +3,15 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "engine/host.h"
+#include "engine/job_state.h"
 
 // A fresh empty folder (ending with a backslash) below the system temp folder,
 // removed with everything in it when the object goes away.
@@ -59,10 +66,71 @@ struct FolderAnswer {
   int calls = 0;
 };
 
-// Starts the copy worker over `list` as the job does and pumps messages until its thread
-// has ended (the worker sends messages to this thread, so it must never be waited for
-// without pumping).
-void RunCopyWorker(const std::vector<std::string>& list);
+// A job host over plain lists, so the engine runs with no window. Calls from the copy
+// worker wait, as a message sent to a window would, for this thread to take them in its
+// next pump; an action set with WhenStatusShows runs there too, before the worker goes on.
+class TestHost : public JobHost {
+ public:
+  std::vector<std::string> sources;
+  std::string destination;
+  std::atomic<bool> logging{true};
+  bool silent = false;
+  std::vector<std::string> status, skipped;
+  std::string skippedLabel = "Skipped Files - See log for details";
+  std::string button = "Backup";
+  bool buttonEnabled = true;
+  struct Message {
+    std::string text;
+    unsigned flags;
+  };
+  std::vector<Message> messages;
+  int answer = IDOK;  // the button every message box is closed with
+  bool gone = false, quit = false;
+  int closes = 0;
+  // What the main window's timer would run; called at every wait here.
+  std::function<void()> tick;
+
+  // Runs action on this thread when a status or progress line starting with head appears.
+  void WhenStatusShows(const std::string& head, std::function<void()> action);
+
+  std::vector<std::string> SourceFolders() override { return sources; }
+  std::string Destination() override;
+  bool LoggingOn() override { return logging; }
+  bool Silent() override { return silent; }
+  void StatusAdd(const std::string& text, bool select) override;
+  void StatusReplaceLast(const std::string& text) override;
+  std::string StatusLast() override { return status.empty() ? "" : status.back(); }
+  void StatusClear() override { status.clear(); }
+  void CopyProgress(const std::string& text, bool first) override;
+  int SkippedAdd(const std::string& path) override;
+  int SkippedCount() override { return static_cast<int>(skipped.size()); }
+  void SkippedClear() override { skipped.clear(); }
+  void SetSkippedLabel(const std::string& text) override;
+  std::string ButtonText() override { return button; }
+  void SetButtonText(const std::string& text) override { button = text; }
+  void EnableButton(bool enabled) override { buttonEnabled = enabled; }
+  void Pump() override;
+  void PumpWait() override;
+  bool WindowGone() override { return gone; }
+  bool QuitRequested() override { return quit; }
+  void CloseWindow() override { ++closes; }
+  int ShowMessage(const std::string& text, unsigned flags) override;
+
+ private:
+  // Runs call on this thread: at once from it, else at its next pump (the caller waits).
+  void OnUiThread(const std::function<void()>& call);
+  void CheckTrigger(const std::string& line);
+
+  DWORD uiThread_ = GetCurrentThreadId();
+  std::mutex lock_;
+  std::condition_variable changed_;
+  const std::function<void()>* pending_ = nullptr;
+  std::string triggerHead_;
+  std::function<void()> trigger_;
+};
+
+// Runs the copy worker over `list` (entries 1..size) to its end, as the job does.
+void RunCopyWorker(TestHost& host, JobState& state, const std::vector<std::string>& list);
 
 // A program started on this test program's desktop (so its windows can be found), ended
 // when the object goes if it is still running.
@@ -91,6 +159,6 @@ std::string StowlyExePath();
 int RunProcess(const std::string& commandLine, DWORD timeoutMs);
 
 // Opens the real main window (modeless, so the test keeps control) with its settings
-// read from iniPath instead of the per-user folder; closes any main window still open.
+// read from iniPath; closes any main window still open.
 HWND OpenMainWindow(const std::string& iniPath);
 void CloseMainWindow();

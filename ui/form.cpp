@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/message_loop.h"
-#include "app/settings.h"
+#include "ui/message_loop.h"
+#include "engine/settings.h"
 
 namespace {
 

@@ -1,14 +1,12 @@
 #include "ui/main_window.h"
 
-#include "app/command_line.h"
-#include "app/settings.h"
 #include "engine/backup_job.h"
-#include "engine/copy_worker.h"
-#include "engine/job_state.h"
-#include "engine/log_file.h"
+#include "engine/fs.h"
+#include "engine/settings.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/help_window.h"
+#include "ui/message_loop.h"
 #include "ui/options_window.h"
 
 namespace {
@@ -48,6 +46,96 @@ const ControlRow kControls[kMainControlCount] = {
     {"Button", "View Log", kPush, 0, 218, 402, 78, 30, kStandard, kNoColors},
 };
 
+// The backup job's view of this window: its controls, its pump and its message boxes.
+class MainHost : public JobHost {
+ public:
+  bool silent = false;
+
+  std::vector<std::string> SourceFolders() override {
+    std::vector<std::string> folders;
+    for (int i = 0; i < g_settings.NumDirs; ++i)
+      folders.push_back(ListGetText(g_handles[kSourceList], i));
+    return folders;
+  }
+  std::string Destination() override { return GetText(g_handles[kDestinationBox]); }
+  bool LoggingOn() override { return IsChecked(g_handles[kLogCheckBox]) != 0; }
+  bool Silent() override { return silent; }
+
+  void StatusAdd(const std::string& text, bool select) override {
+    int at = ListAdd(g_handles[kStatusList], text);
+    if (select && at >= 0) ListSelect(g_handles[kStatusList], at);
+  }
+  void StatusReplaceLast(const std::string& text) override {
+    HWND status = g_handles[kStatusList];
+    ListReplace(status, ListCount(status) - 1, text, 0);
+  }
+  std::string StatusLast() override {
+    HWND status = g_handles[kStatusList];
+    return ListGetText(status, ListCount(status) - 1);
+  }
+  void StatusClear() override { ListClear(g_handles[kStatusList]); }
+  void CopyProgress(const std::string& text, bool first) override {
+    HWND status = g_handles[kStatusList];
+    if (!first) ListDelete(status, progressLine_ >= 0 ? progressLine_ : ListCount(status) - 1);
+    progressLine_ = ListAdd(status, text);
+    ListSelect(status, progressLine_);
+  }
+
+  int SkippedAdd(const std::string& path) override {
+    HWND skipped = g_handles[kSkippedList];
+    ListSelect(skipped, ListAdd(skipped, path));
+    return ListCount(skipped);
+  }
+  int SkippedCount() override { return ListCount(g_handles[kSkippedList]); }
+  void SkippedClear() override { ListClear(g_handles[kSkippedList]); }
+  void SetSkippedLabel(const std::string& text) override {
+    SetText(g_handles[kSkippedLabel], text);
+  }
+
+  std::string ButtonText() override { return GetText(g_handles[kBackupButton]); }
+  void SetButtonText(const std::string& text) override { SetText(g_handles[kBackupButton], text); }
+  void EnableButton(bool enabled) override {
+    if (enabled)
+      EnableControl(g_handles[kBackupButton]);
+    else
+      DisableControl(g_handles[kBackupButton]);
+  }
+
+  void Pump() override { MessagePumpStep(); }
+  // Sleeps until a message arrives, a sent one included, or 10 ms pass: the worker's
+  // sent messages are served as soon as they come.
+  void PumpWait() override {
+    MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_SENDMESSAGE | QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MessagePumpStep();
+  }
+  bool WindowGone() override { return g_vars.form == nullptr; }
+  bool QuitRequested() override { return g_quitRequested; }
+  void CloseWindow() override { CloseForm(g_vars.form, 0); }
+  int ShowMessage(const std::string& text, unsigned flags) override {
+    return ::ShowMessage(g_vars.form, text, kMessageCaption, flags);
+  }
+
+ private:
+  int progressLine_ = -1;  // the worker's line, remembered to spare it a count per file
+};
+
+// The window's own state besides its controls: one per process, as the window is.
+struct MainState {
+  // 0 before the first paint, 1 after it, 2 when it started a silent backup.
+  int startState = 0;
+  StartOptions options;
+  MainHost host;
+  BackupJob job{host};
+};
+MainState g_main;
+
+std::vector<std::string> SourceLines() {
+  std::vector<std::string> lines;
+  for (int i = 0, n = ListCount(g_handles[kSourceList]); i < n; ++i)
+    lines.push_back(ListGetText(g_handles[kSourceList], i));
+  return lines;
+}
+
 int OnAdd(int, HWND form, HWND, int) {
   HWND list = g_handles[kSourceList];
   std::string start = g_settings.NumDirs > 0 ? ListGetText(list, g_settings.NumDirs - 1) : "";
@@ -61,7 +149,7 @@ int OnAdd(int, HWND form, HWND, int) {
     }
   }
   ListAdd(list, folder);
-  SaveSourcesAfterAdd(list);
+  SaveSourcesAfterAdd(SourceLines());
   return 0;
 }
 
@@ -73,7 +161,7 @@ int OnDel(int, HWND form, HWND, int) {
     return 0;
   }
   ListDelete(list, selected);
-  SaveSourcesAfterDel(list);
+  SaveSourcesAfterDel(SourceLines());
   return 0;
 }
 
@@ -90,17 +178,41 @@ int OnDestination(int, HWND form, HWND, int) {
 
 int OnClose(int, HWND form, HWND, int) {
   // Close and Esc during a backup: the job cancels its copying and closes the window itself.
-  if (BackupJobRunning()) {
-    RequestCloseAfterJob();
+  if (g_main.job.Running()) {
+    g_main.job.RequestClose();
     return 0;
   }
   CloseForm(form, 0);
   return 0;
 }
 
-int OnBackup(int, HWND form, HWND, int) { return RunBackupJob(form); }
+int OnBackup(int, HWND, HWND, int) {
+  g_main.job.Run();
+  return 0;
+}
 
-int OnViewLog(int, HWND, HWND, int) { return ViewLog(); }
+// Opens the log in Notepad without waiting for it; a Notepad that will not start is not
+// reported.
+int OnViewLog(int, HWND, HWND, int) {
+  std::string path = LogFilePath();
+  if (!FileExists(path)) {
+    ShowMessage(nullptr, "Sorry, no log file found!", "Dadiro Vodazo Status...",
+                MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
+    return 0;
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION process = {};
+  std::string commandLine = "notepad.exe " + path;
+  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                     nullptr, nullptr, &startup, &process)) {
+    ScopedHandle thread(process.hThread);
+    ScopedHandle started(process.hProcess);
+  }
+  return 0;
+}
 
 int OnLogCheckBox(int, HWND, HWND, int) {
   WriteSetting("LogFile", IsChecked(g_handles[kLogCheckBox]) ? "1" : "0");
@@ -113,7 +225,7 @@ int OnHelp(int, HWND form, HWND, int) {
 }
 
 int OnOptions(int, HWND form, HWND, int) {
-  ShowOptionsWindow(form);
+  ShowOptionsWindow(form, !g_main.job.WorkerIdle());
   return 0;
 }
 
@@ -125,13 +237,18 @@ const CommandRow kCommands[] = {
     {kOptionsButton, BN_CLICKED, OnOptions},
 };
 
-int OnCreate(HWND form, LPARAM) {
-  g_job.masterList.assign(1, std::string());
-  g_job.workerIdle = 1;
-  g_switchText = BuildSwitchText(g_commandTail);
-  ResolveSettingsPath(HasSwitch('L'));
-  g_versionText = BuildVersionText();
-  LoadSettings(g_handles[kDestinationBox], g_handles[kLogCheckBox], g_handles[kSourceList]);
+int OnCreate(HWND form, LPARAM userData) {
+  g_main.startState = 0;
+  g_main.options = userData ? *reinterpret_cast<const StartOptions*>(userData) : StartOptions();
+  g_main.host.silent = false;
+  if (g_main.options.settingsFile.empty())
+    ResolveSettingsPath(g_main.options.local);
+  else
+    g_settings.settingsPath = g_main.options.settingsFile;
+  StoredSettings stored = LoadSettings();
+  SetText(g_handles[kDestinationBox], stored.destination);
+  SetChecked(g_handles[kLogCheckBox], stored.logFile);
+  for (const std::string& folder : stored.sources) ListAdd(g_handles[kSourceList], folder);
   SetTimer(form, kMainTimerId, kMainTimerPeriod, nullptr);
   return 0;
 }
@@ -139,12 +256,13 @@ int OnCreate(HWND form, LPARAM) {
 // Acts once: marks the window painted and, with the S switch, minimises it and runs the
 // backup right here.
 void OnFirstPaint(HWND form) {
-  if (g_startState != 0) return;
-  g_startState = 1;
-  if (!HasSwitch('S')) return;
+  if (g_main.startState != 0) return;
+  g_main.startState = 1;
+  if (!g_main.options.silent) return;
   ShowWindow(form, SW_MINIMIZE);
-  g_startState = 2;
-  RunBackupJob(form);
+  g_main.startState = 2;
+  g_main.host.silent = true;
+  g_main.job.Run();
 }
 
 LRESULT CALLBACK MainFormProc(HWND, UINT, WPARAM, LPARAM);
@@ -175,17 +293,17 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
       OnFirstPaint(form);
       break;
     case WM_TIMER:
-      if (wParam == kMainTimerId) WorkerEndCheck();
+      if (wParam == kMainTimerId) g_main.job.WorkerEndCheck();
       break;
     case WM_CLOSE:
       // The title bar, Alt+F4 and the system menu during a backup: as the Close button.
-      if (BackupJobRunning()) {
-        RequestCloseAfterJob();
+      if (g_main.job.Running()) {
+        g_main.job.RequestClose();
         return 0;
       }
       break;
     case WM_DESTROY:
-      StopCopyingBeforeWindowsGo();
+      g_main.job.StopCopyingBeforeWindowsGo();
       KillTimer(form, kMainTimerId);
       FormProcedure(kDef, form, message, wParam, lParam);
       PostQuitMessage(0);

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 #include "ui/form.h"
 
 // The main window's controls, in creation order (which is also the tab order).
@@ -29,6 +31,13 @@ enum MainControl {
 
 inline constexpr UINT_PTR kMainTimerId = 1003;
 inline constexpr UINT kMainTimerPeriod = 500;
+
+// What the command line asks of the main window; passed as ShowForm's user data.
+struct StartOptions {
+  bool silent = false;       // the S switch: minimised, one backup, then close
+  bool local = false;        // the L switch: the settings file beside the exe
+  std::string settingsFile;  // when set, used instead of either place (tests)
+};
 
 const FormDef& MainFormDef();
 HWND MainWindow();  // 0 while the main window does not exist

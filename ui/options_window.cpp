@@ -5,8 +5,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/settings.h"
-#include "engine/job_state.h"
+#include "engine/settings.h"
 #include "ui/controls.h"
 
 namespace {
@@ -96,12 +95,12 @@ int LogSizeFromText(const std::string& text) {
   return bytes > kMaxLogSizeLimit ? kMaxLogSizeLimit : bytes;
 }
 
-int OnCreate(HWND form, LPARAM) {
+int OnCreate(HWND form, LPARAM copying) {
   SetChecked(Item(form, kDeleteFilesBox), g_settings.DeleteFiles == 1);
   SetChecked(Item(form, kArchiveBitBox), g_settings.UseArchiveBit == 1);
   SetChecked(Item(form, g_settings.FullMirror == 1 ? kFullMirror : kFastMirror), 1);
   SetText(Item(form, kLogSizeBox), MiBText(g_settings.MaxLogSize));
-  if (g_job.workerIdle == 0) DisableControl(Item(form, kOkButton));
+  if (copying) DisableControl(Item(form, kOkButton));
   return 0;
 }
 
@@ -188,4 +187,6 @@ LRESULT CALLBACK OptionsControlProc(HWND control, UINT message, WPARAM wParam, L
 
 const FormDef& OptionsFormDef() { return kDef; }
 
-int ShowOptionsWindow(HWND parent) { return static_cast<int>(ShowForm(kDef, parent, 1, 0)); }
+int ShowOptionsWindow(HWND parent, bool copying) {
+  return static_cast<int>(ShowForm(kDef, parent, 1, copying ? 1 : 0));
+}

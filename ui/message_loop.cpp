@@ -1,4 +1,4 @@
-#include "app/message_loop.h"
+#include "ui/message_loop.h"
 
 #include <cstring>
 

@@ -1,84 +1,57 @@
-// The backup job on the real main window, over real folder trees in a scratch folder.
+// Whole backup jobs over real folder trees in a scratch folder, with a test host in
+// place of the main window.
+#include "engine/backup_job.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/copy_worker.h"
-#include "engine/job_state.h"
+#include "engine/settings.h"
 #include "tests/backup_helpers.h"
 #include "tests/support.h"
-#include "ui/controls.h"
-#include "ui/main_window.h"
 
 namespace {
-
-std::vector<std::string> Lines(HWND list) {
-  std::vector<std::string> lines;
-  for (int i = 0, n = ListCount(list); i < n; ++i) lines.push_back(ListGetText(list, i));
-  return lines;
-}
-
-std::vector<std::string> StatusLines() { return Lines(MainControlHandle(kStatusList)); }
 
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// Runs an action when the copy worker adds a status line starting with `head`. The worker
-// waits for that message, so the action lands before the entry's copy begins, as a click
-// or a timer tick coming in that moment would.
-WNDPROC g_statusProc = nullptr;
-std::string g_statusHead;
-std::function<void()> g_onStatus;
-
-LRESULT CALLBACK StatusHook(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == LB_ADDSTRING && g_onStatus &&
-      std::string(reinterpret_cast<const char*>(lParam)).rfind(g_statusHead, 0) == 0) {
-    auto action = std::move(g_onStatus);
-    g_onStatus = nullptr;
-    action();
-    if (!IsWindow(list)) return LB_ERR;
-  }
-  return CallWindowProcA(g_statusProc, list, message, wParam, lParam);
-}
-
-void WhenStatusShows(const std::string& head, std::function<void()> action) {
-  g_statusHead = head;
-  g_onStatus = std::move(action);
-  g_statusProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
-      MainControlHandle(kStatusList), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatusHook)));
-}
-
-class BackupJob : public ::testing::Test {
+class Job : public ::testing::Test {
  protected:
-  void TearDown() override {
-    g_onStatus = nullptr;
-    CloseMainWindow();
-  }
+  void TearDown() override { SetLogFilePath("Stowly.log"); }
 
-  HWND Open(const Config& c) {
-    EXPECT_TRUE(WriteFileText(dir / "Stowly.ini", IniText(c)));
-    HWND form = OpenMainWindow(dir / "Stowly.ini");
-    EXPECT_TRUE(form);
-    return form;
+  // A fresh host and job over the configuration; the settings are the job's to read.
+  BackupJob& Open(const Config& c) {
+    host = std::make_unique<TestHost>();
+    host->destination = c.destination;
+    host->sources = c.sources;
+    g_settings.NumDirs = static_cast<int>(c.sources.size());
+    g_settings.FullMirror = c.fullMirror;
+    g_settings.UseArchiveBit = c.useArchiveBit;
+    g_settings.DeleteFiles = c.deleteFiles;
+    g_settings.MaxLogSize = 104857600;
+    SetLogFilePath(c.destination + "Stowly.log");
+    job = std::make_unique<BackupJob>(*host);
+    host->tick = [this] { job->WorkerEndCheck(); };
+    return *job;
   }
-
-  // Presses Backup the way the user does; returns when the job has ended.
-  void ClickBackup() { SendMessageA(MainControlHandle(kBackupButton), BM_CLICK, 0, 0); }
 
   void ExpectIdleButton() {
-    EXPECT_EQ(GetText(MainControlHandle(kBackupButton)), "Backup");
-    EXPECT_TRUE(IsWindowEnabled(MainControlHandle(kBackupButton)));
+    EXPECT_EQ(host->button, "Backup");
+    EXPECT_TRUE(host->buttonEnabled);
   }
 
   ScratchDir dir;
+  std::unique_ptr<TestHost> host;
+  std::unique_ptr<BackupJob> job;
 };
 
-TEST_F(BackupJob, RefusesWhatCannotWorkAndTouchesNothing) {
+TEST_F(Job, RefusesWhatCannotWorkAndTouchesNothing) {
   std::string src = dir / "src\\", dst = dir / "dst\\";
   MakeFiles(src, {{"a.txt", "a"}});
   std::string inside = CopyOf(dst, src);  // a second source where the first one's copy goes
@@ -102,22 +75,20 @@ TEST_F(BackupJob, RefusesWhatCannotWorkAndTouchesNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Open(c.config);
-    ListAdd(MainControlHandle(kStatusList), "earlier line");
-    MessageRecorder recorder(IDOK);
-    ClickBackup();
+    host->status = {"earlier line"};
+    job->Run();
     // The missing-settings message comes before the confirmation, the illegal one after it.
-    ASSERT_EQ(recorder.shown.size(), c.message == needBoth ? 1u : 2u);
-    EXPECT_EQ(recorder.shown.back().text, c.message);
-    EXPECT_EQ(recorder.shown.back().caption, "Stowly Message");
-    EXPECT_EQ(recorder.shown.back().flags, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
-    EXPECT_EQ(StatusLines(), std::vector<std::string>{"earlier line"});
+    ASSERT_EQ(host->messages.size(), c.message == needBoth ? 1u : 2u);
+    EXPECT_EQ(host->messages.back().text, c.message);
+    EXPECT_EQ(host->messages.back().flags, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    EXPECT_EQ(host->status, std::vector<std::string>{"earlier line"});
     ExpectIdleButton();
     EXPECT_FALSE(Exists(dst + "Stowly.log"));
     EXPECT_EQ(ReadTree(src), (Files{{"a.txt", "a"}}));
   }
 }
 
-TEST_F(BackupJob, ConfirmationShowsTheModeAndCancelChangesNothing) {
+TEST_F(Job, ConfirmationShowsTheModeAndCancelChangesNothing) {
   std::string src = dir / "src\\", dst = dir / "dst\\";
   MakeFiles(src, {{"a.txt", "new"}});
   MakeFiles(dst, {{"Stowly.log", "12-06-2026   16:05:09   old line\r\n"}});
@@ -144,23 +115,22 @@ TEST_F(BackupJob, ConfirmationShowsTheModeAndCancelChangesNothing) {
   };
   for (const auto& c : cases) {
     Open({dst, {src}, c.fullMirror, c.useArchiveBit, 1});
-    ListAdd(MainControlHandle(kStatusList), "earlier line");
-    ListAdd(MainControlHandle(kSkippedList), "earlier skip");
-    MessageRecorder recorder(IDCANCEL);
-    ClickBackup();
-    ASSERT_EQ(recorder.shown.size(), 1u);
-    EXPECT_EQ(recorder.shown[0].text, c.text);
-    EXPECT_EQ(recorder.shown[0].caption, "Stowly Message");
-    EXPECT_EQ(recorder.shown[0].flags, static_cast<UINT>(MB_OKCANCEL | MB_ICONINFORMATION));
-    EXPECT_EQ(StatusLines(), std::vector<std::string>{"earlier line"});
-    EXPECT_EQ(Lines(MainControlHandle(kSkippedList)), std::vector<std::string>{"earlier skip"});
-    EXPECT_EQ(GetText(MainControlHandle(kSkippedLabel)), "Skipped Files - See log for details");
+    host->status = {"earlier line"};
+    host->skipped = {"earlier skip"};
+    host->answer = IDCANCEL;
+    job->Run();
+    ASSERT_EQ(host->messages.size(), 1u);
+    EXPECT_EQ(host->messages[0].text, c.text);
+    EXPECT_EQ(host->messages[0].flags, static_cast<UINT>(MB_OKCANCEL | MB_ICONINFORMATION));
+    EXPECT_EQ(host->status, std::vector<std::string>{"earlier line"});
+    EXPECT_EQ(host->skipped, std::vector<std::string>{"earlier skip"});
+    EXPECT_EQ(host->skippedLabel, "Skipped Files - See log for details");
     ExpectIdleButton();
     EXPECT_EQ(ReadTree(dst), before);
   }
 }
 
-TEST_F(BackupJob, FullMirrorReplacesTheDestinationCopies) {
+TEST_F(Job, FullMirrorReplacesTheDestinationCopies) {
   std::string src = dir / "src\\", dst = dir / "dst\\", copy = CopyOf(dst, src);
   const Files source = {{"a.txt", "alpha"}, {"sub\\b.txt", "bravo"}, {"sub\\deep\\c.txt", "c"}};
   MakeFiles(src, source);
@@ -170,10 +140,9 @@ TEST_F(BackupJob, FullMirrorReplacesTheDestinationCopies) {
   MakeFiles(dst, {{"other\\keep.txt", "no source's copy"}, {"Stowly.log", oldLog}});
 
   Open({dst, {src}, 1, 0, 1});
-  MessageRecorder recorder(IDOK);
-  ClickBackup();
+  job->Run();
 
-  EXPECT_EQ(StatusLines(),
+  EXPECT_EQ(host->status,
             (std::vector<std::string>{
                 "Backup Mode = Full Mirror, leaving Archive Bit alone on backed up files",
                 "Checking Destination Folder...", "  Deleting " + copy.substr(0, copy.size() - 1),
@@ -182,7 +151,7 @@ TEST_F(BackupJob, FullMirrorReplacesTheDestinationCopies) {
   EXPECT_EQ(ReadTree(copy), source);
   EXPECT_EQ(ReadFileText(dst + "other\\keep.txt"), "no source's copy");
   EXPECT_FALSE(Exists(dst + "Stowly.Test"));
-  EXPECT_EQ(GetText(MainControlHandle(kSkippedLabel)), "Skipped files - See log for details");
+  EXPECT_EQ(host->skippedLabel, "Skipped files - See log for details");
   ExpectIdleButton();
   // The earlier job's log is kept and divided from this job's lines.
   std::string log = ReadFileText(dst + "Stowly.log");
@@ -190,7 +159,7 @@ TEST_F(BackupJob, FullMirrorReplacesTheDestinationCopies) {
   EXPECT_EQ(LogTexts(dst + "Stowly.log").back(), "FINISHED!  Backup is complete.");
 }
 
-TEST_F(BackupJob, FastMirrorCopiesAndRemovesOnlyRealOrphans) {
+TEST_F(Job, FastMirrorCopiesAndRemovesOnlyRealOrphans) {
   std::string src = dir / "src\\", dst = dir / "dst\\", copy = CopyOf(dst, src);
   const Files source = {{"a.txt", "new alpha"}, {"sub\\b.txt", "bravo"}, {"new\\n.txt", "novel"}};
   MakeFiles(src, source);
@@ -205,13 +174,12 @@ TEST_F(BackupJob, FastMirrorCopiesAndRemovesOnlyRealOrphans) {
   MakeFiles(dst, {{"elsewhere\\y.txt", "outside every copy"}});
 
   Open({dst, {src}, 0, 1, 1});
-  MessageRecorder recorder(IDOK);
   HANDLE held = CreateFileA((copy + "locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             0, nullptr);
-  ClickBackup();
+  job->Run();
   CloseHandle(held);
 
-  EXPECT_EQ(StatusLines(),
+  EXPECT_EQ(host->status,
             (std::vector<std::string>{
                 "Backup Mode = Fast Mirror, delete orphaned files, clearing Archive Bit on backed "
                 "up files",
@@ -247,7 +215,7 @@ TEST_F(BackupJob, FastMirrorCopiesAndRemovesOnlyRealOrphans) {
   EXPECT_EQ(tail[8], "FINISHED!  Backup is complete.");
 }
 
-TEST_F(BackupJob, EmptySourcesAndOverlappingSources) {
+TEST_F(Job, EmptySourcesAndOverlappingSources) {
   std::string src = dir / "src\\", dst = dir / "dst\\";
   std::string outer = src + "outer\\", inner = outer + "sub\\";
   MakeFiles(src + "empty\\", {});
@@ -255,18 +223,17 @@ TEST_F(BackupJob, EmptySourcesAndOverlappingSources) {
   MakeFiles(CopyOf(dst, inner), {{"old.txt", "an orphan in both copies"}});
 
   Open({dst, {src + "empty\\"}, 1, 0, 1});
-  MessageRecorder recorder(IDOK);
-  ClickBackup();
+  job->Run();
   // With nothing to copy the summary replaces the listing line.
-  std::vector<std::string> status = StatusLines();
+  std::vector<std::string> status = host->status;
   EXPECT_EQ(std::vector<std::string>(status.begin() + 2, status.end()),
             (std::vector<std::string>{"  ...Ok", "0 of 0 Files copied - 0 Files skipped",
                                       "FINISHED!  Backup is complete."}));
 
   // Shared files are listed and copied twice; the orphan listed twice is deleted once.
   Open({dst, {outer, inner}, 0, 1, 1});
-  ClickBackup();
-  status = StatusLines();
+  job->Run();
+  status = host->status;
   EXPECT_EQ(std::vector<std::string>(status.begin() + 3, status.end()),
             (std::vector<std::string>{
                 "Getting list of changed files from source...3 Files Found",
@@ -283,7 +250,7 @@ TEST_F(BackupJob, EmptySourcesAndOverlappingSources) {
             1);
 }
 
-TEST_F(BackupJob, UnwritableDestinationStopsBeforeAnythingIsDeleted) {
+TEST_F(Job, UnwritableDestinationStopsBeforeAnythingIsDeleted) {
   std::string src = dir / "src\\", blocked = dir / "blocked\\";
   MakeFiles(src, {{"a.txt", "a"}});
   MakeFiles(blocked + "Stowly.Test\\", {{"in the way.txt", "a folder where the test file goes"}});
@@ -291,21 +258,19 @@ TEST_F(BackupJob, UnwritableDestinationStopsBeforeAnythingIsDeleted) {
   for (const std::string& destination : {dir / "missing\\", blocked}) {
     SCOPED_TRACE(destination);
     Open({destination, {src}, 1, 0, 1});
-    MessageRecorder recorder(IDOK);
-    ClickBackup();
-    EXPECT_EQ(StatusLines(),
+    job->Run();
+    EXPECT_EQ(host->status,
               (std::vector<std::string>{
                   "Backup Mode = Full Mirror, leaving Archive Bit alone on backed up files",
                   "Checking Destination Folder...",
                   "Destination folder is not writable...Operation canceled."}));
-    EXPECT_NE(g_job.cancel, 0);
     ExpectIdleButton();
   }
   EXPECT_FALSE(Exists(dir / "missing"));
   EXPECT_EQ(ReadTree(CopyOf(blocked, src)), (Files{{"old.txt", "must survive"}}));
 }
 
-TEST_F(BackupJob, MissingSourceFolderKeepsItsCopyInBothModes) {
+TEST_F(Job, MissingSourceFolderKeepsItsCopyInBothModes) {
   std::string dst = dir / "dst\\", present = dir / "src\\present\\";
   std::string gone = dir / "src\\gone\\", nested = present + "nested-gone\\";
   std::string presentCopy = CopyOf(dst, present);
@@ -330,9 +295,8 @@ TEST_F(BackupJob, MissingSourceFolderKeepsItsCopyInBothModes) {
     MakeFiles(CopyOf(dst, c.missing), {{"only copy.txt", "its source is unplugged"}});
     MakeFiles(presentCopy, {{"stale.txt", "stale"}});
     Open({dst, {present, c.missing}, c.fullMirror, 1, 1});
-    MessageRecorder recorder(IDOK);
-    ClickBackup();
-    std::vector<std::string> status = StatusLines();
+    job->Run();
+    std::vector<std::string> status = host->status;
     const std::string missingLine = "  Source folder not found, skipped: " + c.missing;
     EXPECT_EQ(std::count(status.begin(), status.end(), missingLine), 1);
     EXPECT_TRUE(Has(LogTexts(dst + "Stowly.log"), missingLine));
@@ -344,7 +308,7 @@ TEST_F(BackupJob, MissingSourceFolderKeepsItsCopyInBothModes) {
   }
 }
 
-TEST_F(BackupJob, CancelDuringALargeFileFinishesItAndTheNextJobRunsNormally) {
+TEST_F(Job, CancelDuringALargeFileFinishesItAndTheNextJobRunsNormally) {
   std::string src = dir / "src\\", dst = dir / "dst\\", copy = CopyOf(dst, src);
   const std::string big = BigContent(48u << 20);
   MakeFiles(src + "1big\\", {{"big.bin", big}});
@@ -353,19 +317,18 @@ TEST_F(BackupJob, CancelDuringALargeFileFinishesItAndTheNextJobRunsNormally) {
   MakeFiles(src + "2many\\", many);
   MakeFiles(dst, {});
   Open({dst, {src + "1big\\", src + "2many\\"}, 1, 0, 1});
-  MessageRecorder recorder(IDOK);
   // The big file is entry 1 (its folder is listed first). Cancel is pressed, and the
   // worker-end check runs, just before its copy starts.
-  WhenStatusShows("Copying file 1 of ", [] {
-    SendMessageA(MainControlHandle(kBackupButton), BM_CLICK, 0, 0);
-    WorkerEndCheck();
+  host->WhenStatusShows("Copying file 1 of ", [this] {
+    job->Run();
+    job->WorkerEndCheck();
   });
-  ClickBackup();
+  job->Run();
 
-  EXPECT_EQ(g_job.workerAlive, 0);
+  EXPECT_TRUE(job->WorkerIdle());
   ExpectIdleButton();
   const std::string canceled = "CANCELED!  (1 out of 201 Files Copied)";
-  EXPECT_EQ(StatusLines().back(), canceled);
+  EXPECT_EQ(host->status.back(), canceled);
   EXPECT_TRUE(ReadFileText(copy + "1big\\big.bin") == big) << "the file in hand is complete";
   EXPECT_EQ(ReadTree(copy).size(), 1u) << "no entry after it was started";
   // The worker's last line lands before the job's CANCELED line.
@@ -375,15 +338,15 @@ TEST_F(BackupJob, CancelDuringALargeFileFinishesItAndTheNextJobRunsNormally) {
             "  1   Copying " + src + "1big\\big.bin -> " + copy + "1big\\big.bin");
   EXPECT_EQ(texts.back(), canceled);
 
-  ClickBackup();
-  std::vector<std::string> status = StatusLines();
+  job->Run();
+  std::vector<std::string> status = host->status;
   EXPECT_EQ(std::vector<std::string>(status.end() - 2, status.end()),
             (std::vector<std::string>{"201 of 201 Files copied - 0 Files skipped",
                                       "FINISHED!  Backup is complete."}));
   EXPECT_TRUE(ReadTree(copy) == ReadTree(src));
 }
 
-TEST_F(BackupJob, ClosingTheWindowMidJobFinishesTheFileInHandAndCloses) {
+TEST_F(Job, AskedToCloseMidCopyItFinishesTheFileInHandAndClosesOnce) {
   std::string src = dir / "src\\", dst = dir / "dst\\", copy = CopyOf(dst, src);
   Files many;
   for (int i = 0; i < 150; ++i)
@@ -391,37 +354,32 @@ TEST_F(BackupJob, ClosingTheWindowMidJobFinishesTheFileInHandAndCloses) {
   MakeFiles(src, many);
   const struct {
     const char* what;
-    std::function<void()> close;
-    bool logged;  // a window destroyed outright takes the log switch with it
-  } cases[] = {
-      {"Close button", [] { PostMessageA(MainControlHandle(kCloseButton), BM_CLICK, 0, 0); }, true},
-      {"Esc", [] { PostMessageA(MainControlHandle(kBackupButton), WM_KEYDOWN, VK_ESCAPE, 0); },
-       true},
-      {"title bar", [] { PostMessageA(MainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0); }, true},
-      {"window destroyed outright", [] { DestroyWindow(MainWindow()); }, false},
-  };
+    bool windowGone;  // a window destroyed outright takes its lists and log switch with it
+  } cases[] = {{"close asked for", false}, {"window destroyed outright", true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     RemoveTree(dst);
     MakeFiles(dst, {});
-    HWND form = Open({dst, {src}, 1, 0, 1});
-    SetActiveWindow(form);
-    MessageRecorder recorder(IDOK);
-    WhenStatusShows("Copying file 3 of ", c.close);
-    ClickBackup();
+    Open({dst, {src}, 1, 0, 1});
+    host->WhenStatusShows("Copying file 3 of ", [this, &c] {
+      if (!c.windowGone) return job->RequestClose();
+      host->gone = true;
+      host->logging = false;
+      job->StopCopyingBeforeWindowsGo();
+    });
+    job->Run();
 
-    EXPECT_FALSE(IsWindow(form));
-    EXPECT_EQ(g_job.workerAlive, 0) << "the worker ended before the window went";
+    EXPECT_EQ(host->closes, c.windowGone ? 0 : 1);
+    EXPECT_TRUE(job->WorkerIdle());
     Files copies = ReadTree(copy);
     EXPECT_GE(copies.size(), 3u);
     EXPECT_LT(copies.size(), 150u);
     for (const auto& [name, content] : copies) EXPECT_EQ(content, many[name]) << name;
+    if (c.windowGone) continue;
     std::vector<std::string> texts = LogTexts(dst + "Stowly.log");
-    if (c.logged) {
-      EXPECT_EQ(CopyingLines(texts).size(), copies.size());
-      EXPECT_EQ(texts.back(),
-                "CANCELED!  (" + std::to_string(copies.size()) + " out of 150 Files Copied)");
-    }
+    EXPECT_EQ(CopyingLines(texts).size(), copies.size());
+    EXPECT_EQ(texts.back(),
+              "CANCELED!  (" + std::to_string(copies.size()) + " out of 150 Files Copied)");
   }
 }
 
@@ -465,7 +423,7 @@ class DriveLetter {
   std::string root_, link_;
 };
 
-TEST_F(BackupJob, DriveRootsNeverLoseAnythingOutsideTheDestination) {
+TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   std::string srcRoot = dir / "srcroot\\", dstRoot = dir / "dstroot\\", cwd = dir / "cwd\\";
   MakeFiles(srcRoot, {{"a.txt", "a"}, {"sub\\b.txt", "b"}});
   MakeFiles(dstRoot, {{"stale.txt", "already there"}});
@@ -479,9 +437,8 @@ TEST_F(BackupJob, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   SetCurrentDirectoryA(cwd.c_str());
 
   Open({destination.root(), {source.root()}, 1, 0, 1});
-  MessageRecorder recorder(IDOK);
-  ClickBackup();
-  std::vector<std::string> status = StatusLines();
+  job->Run();
+  std::vector<std::string> status = host->status;
   EXPECT_TRUE(Has(status, "  Drive root not deleted: K:\\"));
   EXPECT_EQ(status.back(), "FINISHED!  Backup is complete.");
   EXPECT_EQ(ReadTree(dstRoot), (Files{{"a.txt", "a"},
@@ -496,8 +453,8 @@ TEST_F(BackupJob, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   std::string dst = dir / "dst\\";
   MakeFiles(dst, {{"orphan.txt", "o"}});
   Open({dst, {source.root()}, 0, 1, 1});
-  ClickBackup();
-  EXPECT_EQ(StatusLines().back(), "FINISHED!  Backup is complete.");
+  job->Run();
+  EXPECT_EQ(host->status.back(), "FINISHED!  Backup is complete.");
   EXPECT_FALSE(Exists(dst + "orphan.txt"));
   std::vector<std::string> texts = LogTexts(dst + "Stowly.log");
   EXPECT_TRUE(Has(texts, "  Skipped Stowly Log File"));

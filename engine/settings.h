@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
+
+#include "engine/numbers.h"
 
 // Process-wide settings. Atomic because the copy worker reads UseArchiveBit while the
 // options window may store it; everything else runs on the user-interface thread.
@@ -21,12 +24,6 @@ extern Settings g_settings;
 inline constexpr int kMaxLogSizeLimit = 1047527424;  // 999 MiB
 inline constexpr int kMiB = 1048576;
 
-// Number parsing shared by the INI, the font specs and the options size box.
-double ParseNumberValue(const std::string& text);
-int RoundToInt32(double value);
-int ParseNumber(const std::string& text);
-std::string NumberText(long long value);
-
 std::string ExeFolder();  // the executable's folder, ending with a backslash
 std::string ResolveSettingsPath(bool localMode);
 std::string ReadSetting(const char* key, const char* defaultValue);
@@ -37,6 +34,14 @@ std::string SourceKey(int position);
 std::string LogFilePath();
 void SetLogFilePath(const std::string& path);
 
-void LoadSettings(HWND destinationBox, HWND logCheckBox, HWND sourceList);
-void SaveSourcesAfterAdd(HWND sourceList);
-void SaveSourcesAfterDel(HWND sourceList);
+// What the main window shows of the stored settings; the rest lands in g_settings.
+struct StoredSettings {
+  std::string destination;
+  bool logFile = true;
+  std::vector<std::string> sources;
+};
+StoredSettings LoadSettings();
+// Rewrite NumDirs and SourceFolder1..NumDirs from the source list's lines after one was
+// added or deleted.
+void SaveSourcesAfterAdd(const std::vector<std::string>& lines);
+void SaveSourcesAfterDel(const std::vector<std::string>& lines);

@@ -1,14 +1,10 @@
-#include "app/settings.h"
+#include "engine/settings.h"
 
 #include <shlobj.h>
 
 #include <climits>
-#include <cmath>
-#include <cstdlib>
 #include <mutex>
 #include <vector>
-
-#include "ui/controls.h"
 
 Settings g_settings;
 
@@ -57,42 +53,13 @@ void CreateFolderIfMissing(const std::string& path) {
 }
 
 // Rewrites SourceFolder1..NumDirs from the list, in list order.
-void WriteSourceKeys(HWND sourceList) {
+void WriteSourceKeys(const std::vector<std::string>& lines) {
   WriteSetting("NumDirs", NumberText(g_settings.NumDirs));
   for (int i = 1; i <= g_settings.NumDirs; ++i)
-    WriteSetting(SourceKey(i).c_str(), ListGetText(sourceList, i - 1));
+    WriteSetting(SourceKey(i).c_str(), static_cast<size_t>(i) <= lines.size() ? lines[i - 1] : "");
 }
 
 }  // namespace
-
-// The number at the start of the text, with its fraction: blanks, tabs and line feeds
-// are skipped, a sign is taken, anything after the number is ignored.
-double ParseNumberValue(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
-  std::string number;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) number += text[i++];
-  bool anyDigit = false;
-  while (i < text.size() && IsDigit(text[i])) number += text[i++], anyDigit = true;
-  if (i < text.size() && text[i] == '.') {
-    number += text[i++];
-    while (i < text.size() && IsDigit(text[i])) number += text[i++], anyDigit = true;
-  }
-  if (!anyDigit) return 0.0;
-  return std::strtod(number.c_str(), nullptr);
-}
-
-// Nearest integer, ties to even; values beyond the 32-bit range saturate.
-int RoundToInt32(double value) {
-  double r = std::nearbyint(value);
-  if (r >= 2147483647.0) return INT_MAX;
-  if (r <= -2147483648.0) return INT_MIN;
-  return static_cast<int>(r);
-}
-
-int ParseNumber(const std::string& text) { return RoundToInt32(ParseNumberValue(text)); }
-
-std::string NumberText(long long value) { return std::to_string(value); }
 
 std::string SourceKey(int position) { return "SourceFolder" + NumberText(position); }
 
@@ -157,16 +124,17 @@ void SetLogFilePath(const std::string& path) {
   g_logFilePath = path;
 }
 
-void LoadSettings(HWND destinationBox, HWND logCheckBox, HWND sourceList) {
-  SetText(destinationBox, ReadSetting("DestinationFolder", ""));
-  SetLogFilePath(GetText(destinationBox) + "Stowly.log");
-  SetChecked(logCheckBox, ReadSetting("LogFile", "1") == "1");
+StoredSettings LoadSettings() {
+  StoredSettings stored;
+  stored.destination = ReadSetting("DestinationFolder", "");
+  SetLogFilePath(stored.destination + "Stowly.log");
+  stored.logFile = ReadSetting("LogFile", "1") == "1";
 
   // Missing keys inside the stored range show as "*"; a count beyond the last stored key
   // or below zero is corrected, so NumDirs always equals the number of list lines.
   int wanted = ParseNumber(ReadSetting("NumDirs", "0"));
   int count = wanted <= 0 ? 0 : std::min(wanted, HighestStoredSourceKey());
-  for (int i = 1; i <= count; ++i) ListAdd(sourceList, ReadSetting(SourceKey(i).c_str(), "*"));
+  for (int i = 1; i <= count; ++i) stored.sources.push_back(ReadSetting(SourceKey(i).c_str(), "*"));
   g_settings.NumDirs = count;
 
   g_settings.FullMirror = ParseNumber(ReadSetting("FullMirror", "1"));
@@ -175,15 +143,16 @@ void LoadSettings(HWND destinationBox, HWND logCheckBox, HWND sourceList) {
   g_settings.DeleteFiles = ParseNumber(ReadSetting("DeleteFiles", "1"));
   g_settings.MaxLogSize =
       std::min(ParseNumber(ReadSetting("MaxLogSize", "104857600")), kMaxLogSizeLimit);
+  return stored;
 }
 
-void SaveSourcesAfterAdd(HWND sourceList) {
+void SaveSourcesAfterAdd(const std::vector<std::string>& lines) {
   g_settings.NumDirs = g_settings.NumDirs + 1;
-  WriteSourceKeys(sourceList);
+  WriteSourceKeys(lines);
 }
 
-void SaveSourcesAfterDel(HWND sourceList) {
+void SaveSourcesAfterDel(const std::vector<std::string>& lines) {
   g_settings.NumDirs = g_settings.NumDirs - 1;
-  WriteSourceKeys(sourceList);
+  WriteSourceKeys(lines);
   WriteSetting(SourceKey(g_settings.NumDirs + 1).c_str(), "");
 }

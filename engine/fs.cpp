@@ -1,0 +1,90 @@
+#include "engine/fs.h"
+
+#include "engine/failure.h"
+
+namespace {
+
+// Below this length every file function takes a plain path; CreateDirectory's own limit
+// (MAX_PATH - 12) is the lowest of them.
+constexpr size_t kPlainPathLimit = MAX_PATH - 12;
+
+bool IsDriveLevel(const std::string& level) { return level.size() == 2 && level[1] == ':'; }
+
+}  // namespace
+
+std::wstring WideFromAnsi(const std::string& text) {
+  if (text.empty()) return {};
+  int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string AnsiFromWide(const std::wstring& text) {
+  if (text.empty()) return {};
+  int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string ansi(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), length,
+                      nullptr, nullptr);
+  return ansi;
+}
+
+std::wstring FilePathW(const std::string& path) {
+  std::wstring wide = WideFromAnsi(path);
+  if (wide.size() < kPlainPathLimit || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return wide;
+  std::wstring full(needed, L'\0');
+  DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return wide;
+  full.resize(length);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+DWORD FileAttributes(const std::string& path) {
+  QuietErrors quiet;
+  return GetFileAttributesW(FilePathW(path).c_str());
+}
+
+bool FileExists(const std::string& path) {
+  if (FileAttributes(path) != INVALID_FILE_ATTRIBUTES) return true;
+  int code = LastFailureCode();
+  return code != kFileNotFound && code != kPathNotFound;
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = FileAttributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int MakeFolderPath(const std::string& folder) {
+  if (folder.rfind("\\\\", 0) == 0) return 0;
+  std::string path = folder;
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  if (path.empty()) return 0;
+  QuietErrors quiet;
+  // Each level that is missing is created; a drive designator is never a level to make,
+  // and whatever stands at a level (even a file) is passed over for the next to report.
+  for (size_t at = path.find('\\');; at = path.find('\\', at + 1)) {
+    std::string level = at == std::string::npos ? path : path.substr(0, at);
+    if (!level.empty() && !IsDriveLevel(level) && !FileExists(level) &&
+        !CreateDirectoryW(FilePathW(level).c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS)
+      return LastFailureCode();
+    if (at == std::string::npos) break;
+  }
+  return 0;
+}
+
+QuietErrors::QuietErrors() {
+  set_ = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_) != FALSE;
+}
+
+QuietErrors::~QuietErrors() {
+  if (set_) SetThreadErrorMode(old_, nullptr);
+}

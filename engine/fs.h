@@ -1,0 +1,73 @@
+// The thin file-system layer under the engine: every file call takes its path through
+// the W functions (a path past MAX_PATH gets the \\?\ prefix, never a cut), runs with the
+// system's error boxes off, and keeps its handles in guards.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// The engine's paths are ANSI text (UTF-8 under the manifest's code page).
+std::wstring WideFromAnsi(const std::string& text);
+std::string AnsiFromWide(const std::wstring& text);
+// The path for a W file call: as it is below the plain-path limit, else made absolute and
+// prefixed with \\?\ (\\?\UNC\ for a network path).
+std::wstring FilePathW(const std::string& path);
+
+// The file's attributes, or INVALID_FILE_ATTRIBUTES (the thread's last error says why).
+DWORD FileAttributes(const std::string& path);
+// True when the path names something, or when it cannot be told that nothing is there.
+bool FileExists(const std::string& path);
+bool IsFolder(const std::string& path);
+// Creates every missing level of a folder path; 0 or the failure code of the first failure.
+int MakeFolderPath(const std::string& folder);
+
+// File-system calls run with the critical-error and open-file boxes off, so an unready
+// drive gives a failure code instead of a system dialog; the old mode comes back after.
+// The mode is the calling thread's own, so the worker and the user-interface thread
+// cannot restore each other's mode out of order.
+class QuietErrors {
+ public:
+  QuietErrors();
+  ~QuietErrors();
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+
+ private:
+  DWORD old_ = 0;
+  bool set_ = false;
+};
+
+// Owns a kernel handle (file, process, thread, timer) and closes it once.
+class ScopedHandle {
+ public:
+  ScopedHandle() = default;
+  explicit ScopedHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+  ~ScopedHandle() { Reset(); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
+  void Reset(HANDLE h = nullptr) {
+    if (h_) CloseHandle(h_);
+    h_ = h == INVALID_HANDLE_VALUE ? nullptr : h;
+  }
+
+ private:
+  HANDLE h_ = nullptr;
+};
+
+// Owns a FindFirstFile search handle.
+class ScopedFind {
+ public:
+  explicit ScopedFind(HANDLE h) : h_(h) {}
+  ~ScopedFind() {
+    if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
+  }
+  ScopedFind(const ScopedFind&) = delete;
+  ScopedFind& operator=(const ScopedFind&) = delete;
+  HANDLE get() const { return h_; }
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE h_;
+};

@@ -1,0 +1,120 @@
+#include "engine/job_rules.h"
+
+#include <windows.h>
+
+#include "engine/file_list.h"
+
+namespace {
+
+std::string Upper(std::string text) {
+  if (!text.empty()) CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
+bool IsFolderPath(const std::string& f) {
+  return f.size() >= 3 && (f[1] == ':' || f.compare(0, 2, "\\\\") == 0);
+}
+
+}  // namespace
+
+std::string ConfirmationText(const ModeSettings& mode) {
+  std::string text = "Ready to start Backup Job...\r\n\r\n";
+  if (mode.fullMirror == 1) {
+    text +=
+        "Full Mirror Backup - Deletes all source folders from destination and does a complete "
+        "mirror backup to destination.\r\n\r\n";
+  } else {
+    text +=
+        "Fast Mirror Backup - Uses the windows archive bit to determine which files have changed "
+        "since the last backup, and \r\n"
+        "backs up just those files.  If a file exists in the source folder, but not in the "
+        "destination folder, Stowly will copy \r\n"
+        "that file to the destination folder regardless of the archive bit's status.\r\n\r\n";
+    text += mode.deleteFiles == 1 ? "Stowly will delete" : "Stowly will not delete";
+    text +=
+        " the orphaned files from the destination folder that are no longer in the source "
+        "folder.\r\n\r\n";
+  }
+  if (mode.useArchiveBit == 1) {
+    text +=
+        "The windows archive bit will be cleared on all files copied.  This allows Stowly to be "
+        "able to do fast mirror\r\n"
+        "backups.  If you are using another backup program that uses the windows archive bit "
+        "then CANCEL this backup\r\n"
+        "job, and uncheck this option from the 'Options' Window.";
+  } else {
+    text += "The windows archive bit will be left alone.";
+  }
+  return text;
+}
+
+std::string ModeLine(const ModeSettings& mode) {
+  std::string line =
+      mode.fullMirror != 0 ? "Backup Mode = Full Mirror, " : "Backup Mode = Fast Mirror, ";
+  if (mode.fullMirror == 0 && mode.deleteFiles != 0) line += "delete orphaned files, ";
+  line += mode.useArchiveBit != 0 ? "clearing Archive Bit on backed up files"
+                                  : "leaving Archive Bit alone on backed up files";
+  return line;
+}
+
+std::string CopySummary(int copied, int found, int skipped) {
+  return std::to_string(copied) + " of " + std::to_string(found) + " Files copied - " +
+         std::to_string(skipped) + " Files skipped";
+}
+
+std::string CanceledLine(int copied, int found) {
+  return "CANCELED!  (" + std::to_string(copied) + " out of " + std::to_string(found) +
+         " Files Copied)";
+}
+
+std::string WithBackslash(std::string folder) {
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
+bool IsAtOrBelow(const std::string& path, const std::string& folder) {
+  std::string p = Upper(WithBackslash(path)), f = Upper(WithBackslash(folder));
+  return p.compare(0, f.size(), f) == 0;
+}
+
+bool IsRootPath(const std::string& path) {
+  if (path.size() <= 2) return true;
+  if (path.compare(0, 2, "\\\\") != 0) return false;
+  size_t share = path.find('\\', 2);
+  return share == std::string::npos || path.find('\\', share + 1) == std::string::npos;
+}
+
+bool IllegalConfiguration(const std::string& destination, const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders)
+    if (folder.substr(0, 3) == destination) return true;
+  for (const std::string& folder : folders) {
+    if (!IsFolderPath(folder)) continue;
+    if (IsAtOrBelow(destination, folder)) return true;
+    std::string subtree = DestinationSubtree(destination, folder);
+    for (const std::string& other : folders)
+      if (IsFolderPath(other) && IsAtOrBelow(other, subtree)) return true;
+  }
+  return false;
+}
+
+bool OverlapsMissingCopy(const Sources& s, const std::string& destination,
+                         const std::string& subtree) {
+  for (size_t i = 0; i < s.folders.size(); ++i) {
+    if (s.available[i]) continue;
+    std::string missing = DestinationSubtree(destination, s.folders[i]);
+    if (IsAtOrBelow(missing, subtree) || IsAtOrBelow(subtree, missing)) return true;
+  }
+  return false;
+}
+
+bool IsOrphanEntry(const Sources& s, const std::string& destination, const std::string& entry,
+                   const std::function<bool(const std::string&)>& sourceHas) {
+  bool held = false;
+  for (size_t i = 0; i < s.folders.size(); ++i) {
+    if (!IsAtOrBelow(entry, DestinationSubtree(destination, s.folders[i]))) continue;
+    if (!s.available[i]) return false;
+    held = true;
+    if (sourceHas(Counterpart(destination, s.folders[i], entry))) return false;
+  }
+  return held;
+}
