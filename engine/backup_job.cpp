@@ -119,6 +119,7 @@ bool BackupJob::DeleteCopy(const std::string& path) {
   if (!IsFolder(path)) return true;
   Say("  Deleting " + path, true);
   Pump();
+  log_.Close();  // the copy may hold the log, which goes with it
   state_.cancel = ShellDelete(path);
   if (state_.cancel == 0) return true;
   Say("Can't delete destination folder...Operation canceled.");
@@ -165,6 +166,8 @@ void BackupJob::ListSources() {
 void BackupJob::WaitForWorkerIdle() {
   while (state_.workerIdle == 0) {
     host_.PumpWait();
+    // A worker that has ended is noticed at once rather than at the timer's next tick.
+    if (state_.workerAlive == 0) ::WorkerEndCheck(state_);
     if (host_.WindowGone()) {
       if (state_.cancel == 0) state_.cancel = 1;
       ::WorkerEndCheck(state_);
@@ -358,6 +361,7 @@ void BackupJob::Run() {
   host_.EnableButton(true);
   host_.SetButtonText("Backup");
   if (silent && ending != Ending::kStopped) Say("Silent Mode - Close Program");
+  log_.Close();
   phase_ = Phase::kIdle;
   closeRequested_ = false;
   if (closing && !host_.WindowGone()) host_.CloseWindow();

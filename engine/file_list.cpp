@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <set>
 #include <tuple>
+#include <unordered_set>
 
 #include "engine/fs.h"
 #include "engine/settings.h"
@@ -44,6 +46,36 @@ bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
                               static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
 }
 
+std::wstring UpperW(std::wstring text) {
+  if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
+// What one destination folder holds, read in one listing: Fast Mirror asks it once per
+// source file. A folder that cannot be listed for another reason than being missing
+// answers "present" for every name, as a failed existence test would.
+class DestinationFolder {
+ public:
+  explicit DestinationFolder(const std::string& folder) {
+    QuietErrors quiet;
+    WIN32_FIND_DATAW data;
+    ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
+    if (!find.valid()) {
+      DWORD error = GetLastError();
+      unknown_ = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+                 error != ERROR_NO_MORE_FILES;
+      return;
+    }
+    do names_.insert(UpperW(data.cFileName));
+    while (FindNextFileW(find.get(), &data));
+  }
+  bool Holds(const wchar_t* name) const { return unknown_ || names_.count(UpperW(name)) != 0; }
+
+ private:
+  std::unordered_set<std::wstring> names_;
+  bool unknown_ = false;
+};
+
 const char* ListingHeader(ListingMode mode) {
   if (mode == ListingMode::kDestination)
     return "Getting complete list of files from destination...";
@@ -75,7 +107,7 @@ class Lister {
  private:
   void ListFolder(const std::string& folder);
   bool ShouldDescend(const std::string& folder, bool isLink, std::wstring& linkTarget);
-  bool Admitted(const std::string& path) const;
+  void Append(std::string path);
 
   JobHost& host_;
   std::vector<std::string>& list_;
@@ -106,13 +138,11 @@ bool Lister::ShouldDescend(const std::string& folder, bool isLink, std::wstring&
   return true;
 }
 
-// Fast Mirror's change filter: a source file is copied when its destination copy is
-// missing or its archive attribute is set.
-bool Lister::Admitted(const std::string& path) const {
-  if (mode_ == ListingMode::kDestination || destination_.empty()) return true;
-  if (!FileExists(DestinationPath(destination_, path))) return true;
-  DWORD attributes = FileAttributes(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_ARCHIVE);
+void Lister::Append(std::string path) {
+  size_t at = static_cast<size_t>(alreadyFound_ + running_);
+  list_.resize(at + 1);
+  list_[at] = std::move(path);
+  ++running_;
 }
 
 void Lister::ListFolder(const std::string& folder) {
@@ -121,6 +151,11 @@ void Lister::ListFolder(const std::string& folder) {
   host_.Pump();
 
   std::vector<std::pair<std::string, bool>> subfolders;
+  // Fast Mirror's change filter: a file is copied when its copy is missing or its archive
+  // attribute is set.
+  std::unique_ptr<DestinationFolder> copies;
+  if (!destination_.empty())
+    copies = std::make_unique<DestinationFolder>(DestinationPath(destination_, folder));
   {
     QuietErrors quiet;
     WIN32_FIND_DATAW data;
@@ -132,11 +167,9 @@ void Lister::ListFolder(const std::string& folder) {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
           subfolders.emplace_back(path + "\\",
                                   (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
-        } else if (Admitted(path)) {
-          size_t at = static_cast<size_t>(alreadyFound_ + running_);
-          list_.resize(at + 1);
-          list_[at] = std::move(path);
-          ++running_;
+        } else if (!copies || !copies->Holds(data.cFileName) ||
+                   (data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE)) {
+          Append(std::move(path));
         }
       } while (FindNextFileW(find.get(), &data));
     }

@@ -37,6 +37,19 @@ std::string LogLine(const SYSTEMTIME& date, const SYSTEMTIME& time, const std::s
   return stamp + text + "\r\n";
 }
 
+// Opens the file when it is not open at this path yet; a failed line drops the handle, so
+// a log deleted or taken away meanwhile is looked for afresh at the next line.
+bool LogWriter::Append(const std::string& path, const std::string& line) {
+  if (!file_ || openPath_ != path) {
+    file_.Reset(CreateFileW(FilePathW(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    openPath_ = path;
+  }
+  if (file_ && AppendWhole(file_.get(), line)) return true;
+  file_.Reset();
+  return false;
+}
+
 void LogWriter::Write(const std::string& text) {
   if (!host_.LoggingOn()) return;
   std::string path = LogFilePath();
@@ -45,14 +58,19 @@ void LogWriter::Write(const std::string& text) {
   GetLocalTime(&date);
   GetLocalTime(&time);
   QuietErrors quiet;
-  ScopedHandle file = OpenLog(path, OPEN_ALWAYS);
-  if (file) AppendWhole(file.get(), LogLine(date, time, text));
+  Append(path, LogLine(date, time, text));
+}
+
+void LogWriter::Close() {
+  std::lock_guard<std::mutex> hold(lock_);
+  file_.Reset();
 }
 
 void LogWriter::ApplySizeRule(int maxLogSize) {
   std::string path = LogFilePath();
   if (!FileExists(path)) return;
   std::lock_guard<std::mutex> hold(lock_);
+  file_.Reset();
   QuietErrors quiet;
   LARGE_INTEGER size = {};
   {

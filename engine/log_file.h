@@ -5,13 +5,16 @@
 #include <mutex>
 #include <string>
 
+#include "engine/fs.h"
 #include "engine/host.h"
 
 // "MM-DD-YYYY   HH:MM:SS   text" followed by CR LF.
 std::string LogLine(const SYSTEMTIME& date, const SYSTEMTIME& time, const std::string& text);
 
 // Appends dated lines to the log file while the host's "Create Log File" is on; one per
-// job, used from the user-interface thread and the copy worker alike.
+// job, used from the user-interface thread and the copy worker alike. The file stays
+// open between lines (readers may open it meanwhile) until Close; a line that cannot be
+// written is lost and the next one opens the file afresh.
 class LogWriter {
  public:
   explicit LogWriter(JobHost& host) : host_(host) {}
@@ -19,10 +22,16 @@ class LogWriter {
   // At a job's start: separator line appended to an existing log, which is deleted when
   // its size before that + 140 exceeds maxLogSize.
   void ApplySizeRule(int maxLogSize);
+  // Lets go of the file: at a job's end, and before anything deletes what may hold it.
+  void Close();
 
  private:
+  bool Append(const std::string& path, const std::string& line);
+
   JobHost& host_;
-  // The log is opened without sharing for each line, so the two threads take turns here;
-  // nothing that waits for another thread (such as a message to a window) happens inside.
+  // The two threads take turns here; nothing that waits for another thread (such as a
+  // message to a window) happens inside.
   std::mutex lock_;
+  ScopedHandle file_;
+  std::string openPath_;
 };

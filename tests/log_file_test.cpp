@@ -93,15 +93,25 @@ TEST_F(Log, LinesAreWrittenOnlyWhileTheCheckBoxIsChecked) {
       << lines[1];
   EXPECT_TRUE(IsLogLine(lines[2], "  3   Copying back")) << lines[2];
 
-  // Held open without sharing by someone else: that line is lost, the next one lands.
+  // A reader that shares writing (as Notepad does) can open the log mid-job, and the
+  // lines go on landing meanwhile.
+  HANDLE reader = CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  WriteLog("while read");
+  CloseHandle(reader);
+  // Taken without sharing by someone else while it was closed: that line is lost, the
+  // next one lands.
+  writer.Close();
   HANDLE holder = CreateFileA(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   WriteLog("while held");
   CloseHandle(holder);
   WriteLog("after");
   lines = Lines(ReadFileText(log));
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_TRUE(IsLogLine(lines[3], "after")) << lines[3];
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_TRUE(IsLogLine(lines[3], "while read")) << lines[3];
+  EXPECT_TRUE(IsLogLine(lines[4], "after")) << lines[4];
 
   // The log's folder is gone: nothing is written and nothing fails.
   SetLogFilePath(dir / "gone\\Stowly.log");

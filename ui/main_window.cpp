@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include <atomic>
+
 #include "engine/backup_job.h"
 #include "engine/fs.h"
 #include "engine/settings.h"
@@ -10,6 +12,9 @@
 #include "ui/options_window.h"
 
 namespace {
+
+// The copy worker's progress line, sent to the window.
+constexpr UINT kProgressMessage = WM_APP + 1;
 
 HWND g_handles[kMainControlCount];
 int g_ids[kMainControlCount];
@@ -50,6 +55,9 @@ const ControlRow kControls[kMainControlCount] = {
 class MainHost : public JobHost {
  public:
   bool silent = false;
+  // The "Create Log File" box as last set or clicked, so the worker's log lines need not
+  // ask the window.
+  std::atomic<bool> logging{true};
 
   std::vector<std::string> SourceFolders() override {
     std::vector<std::string> folders;
@@ -58,7 +66,7 @@ class MainHost : public JobHost {
     return folders;
   }
   std::string Destination() override { return GetText(g_handles[kDestinationBox]); }
-  bool LoggingOn() override { return IsChecked(g_handles[kLogCheckBox]) != 0; }
+  bool LoggingOn() override { return logging; }
   bool Silent() override { return silent; }
 
   void StatusAdd(const std::string& text, bool select) override {
@@ -74,7 +82,12 @@ class MainHost : public JobHost {
     return ListGetText(status, ListCount(status) - 1);
   }
   void StatusClear() override { ListClear(g_handles[kStatusList]); }
+  // From the worker: one message to the window, which does the list's three steps itself.
   void CopyProgress(const std::string& text, bool first) override {
+    SendMessageA(g_vars.form, kProgressMessage, first ? 1 : 0,
+                 reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  void ShowProgress(const char* text, bool first) {
     HWND status = g_handles[kStatusList];
     if (!first) ListDelete(status, progressLine_ >= 0 ? progressLine_ : ListCount(status) - 1);
     progressLine_ = ListAdd(status, text);
@@ -215,7 +228,9 @@ int OnViewLog(int, HWND, HWND, int) {
 }
 
 int OnLogCheckBox(int, HWND, HWND, int) {
-  WriteSetting("LogFile", IsChecked(g_handles[kLogCheckBox]) ? "1" : "0");
+  bool on = IsChecked(g_handles[kLogCheckBox]) != 0;
+  g_main.host.logging = on;
+  WriteSetting("LogFile", on ? "1" : "0");
   return 0;
 }
 
@@ -248,6 +263,7 @@ int OnCreate(HWND form, LPARAM userData) {
   StoredSettings stored = LoadSettings();
   SetText(g_handles[kDestinationBox], stored.destination);
   SetChecked(g_handles[kLogCheckBox], stored.logFile);
+  g_main.host.logging = stored.logFile;
   for (const std::string& folder : stored.sources) ListAdd(g_handles[kSourceList], folder);
   SetTimer(form, kMainTimerId, kMainTimerPeriod, nullptr);
   return 0;
@@ -292,6 +308,9 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
     case WM_PAINT:
       OnFirstPaint(form);
       break;
+    case kProgressMessage:
+      g_main.host.ShowProgress(reinterpret_cast<const char*>(lParam), wParam != 0);
+      return 0;
     case WM_TIMER:
       if (wParam == kMainTimerId) g_main.job.WorkerEndCheck();
       break;
