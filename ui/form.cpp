@@ -26,6 +26,13 @@ struct CachedFont {
 };
 std::vector<CachedFont> g_fontCache;
 
+struct CachedIcon {
+  std::string name;
+  int width, height;
+  HICON icon;
+};
+std::vector<CachedIcon> g_iconCache;
+
 InstanceRecord* NewRecord() {
   return static_cast<InstanceRecord*>(
       HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(InstanceRecord)));
@@ -90,9 +97,10 @@ FaceInfo FaceInfoOf(HDC dc, const std::string& face) {
 // TrueType twin of the same design stays crisp there.
 std::string ScalableFace(HDC dc, const std::string& face, int dpi) {
   if (dpi == kTableDpi || _stricmp(face.c_str(), "MS Sans Serif") != 0) return face;
-  FaceInfo info = FaceInfoOf(dc, face);
-  if (info.scalable) return face;
-  return "Microsoft Sans Serif";
+  if (FaceInfoOf(dc, face).scalable) return face;
+  // Every Windows has both; Tahoma is the face Windows itself took over the dialogs with.
+  if (FaceInfoOf(dc, "Microsoft Sans Serif").found) return "Microsoft Sans Serif";
+  return "Tahoma";
 }
 
 std::vector<std::string> SplitSpec(const std::string& spec) {
@@ -125,13 +133,9 @@ HFONT MakeFont(const std::string& spec, int dpi) {
 }
 
 void SetFormIcons(HWND form, int dpi) {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  HANDLE big = LoadImageA(instance, "IMAGE_EXTERNALHD", IMAGE_ICON,
-                          GetSystemMetricsForDpi(SM_CXICON, static_cast<UINT>(dpi)),
-                          GetSystemMetricsForDpi(SM_CYICON, static_cast<UINT>(dpi)), LR_SHARED);
-  HANDLE small = LoadImageA(instance, "IMAGE_EXTERNALHD", IMAGE_ICON,
-                            GetSystemMetricsForDpi(SM_CXSMICON, static_cast<UINT>(dpi)),
-                            GetSystemMetricsForDpi(SM_CYSMICON, static_cast<UINT>(dpi)), LR_SHARED);
+  auto metric = [dpi](int index) { return GetSystemMetricsForDpi(index, static_cast<UINT>(dpi)); };
+  HICON big = IconOfSize("IMAGE_EXTERNALHD", metric(SM_CXICON), metric(SM_CYICON));
+  HICON small = IconOfSize("IMAGE_EXTERNALHD", metric(SM_CXSMICON), metric(SM_CYSMICON));
   SendMessageA(form, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
   SendMessageA(form, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
@@ -224,7 +228,8 @@ LRESULT OnFormCreate(const FormDef& def, HWND form, WPARAM wParam, LPARAM lParam
   int dpi = WindowDpi(form);
   SIZE outer = FormOuterSize(def, dpi);
   if (outer.cx != create->cx || outer.cy != create->cy)
-    SetWindowPos(form, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(form, nullptr, 0, 0, outer.cx, outer.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   SetFormIcons(form, dpi);
   CreateControls(def, form, create->hInstance);
   if (def.onLayout) def.onLayout(form, dpi);
@@ -289,6 +294,17 @@ LRESULT OnFormDpiChanged(const FormDef& def, HWND form, WPARAM wParam, LPARAM lP
   SetFormIcons(form, dpi);
   LayOutControls(def, form, dpi);
   return 0;
+}
+
+// A form keeps its table size even where the screen is smaller (it is then centred at
+// negative coordinates); the system would otherwise cut a resizable form to the screen.
+LRESULT OnFormGetMinMaxInfo(const FormDef& def, HWND form, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = DefWindowProcA(form, WM_GETMINMAXINFO, wParam, lParam);
+  auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+  SIZE outer = FormOuterSize(def, WindowDpi(form));
+  if (info->ptMaxTrackSize.x < outer.cx) info->ptMaxTrackSize.x = outer.cx;
+  if (info->ptMaxTrackSize.y < outer.cy) info->ptMaxTrackSize.y = outer.cy;
+  return result;
 }
 
 LRESULT OnFormClose(HWND form, InstanceRecord* record, WPARAM wParam, LPARAM lParam) {
@@ -388,9 +404,9 @@ LRESULT ShowForm(const FormDef& def, HWND parent, int modal, LPARAM userData) {
   SIZE size = FormOuterSize(def, WindowDpi(nullptr));
   int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
-  HWND form = CreateWindowExA(kFormExStyle, className, def.caption, kFormStyle | def.style, x, y,
-                              size.cx, size.cy, parent, nullptr, instance,
-                              reinterpret_cast<LPVOID>(userData));
+  HWND form =
+      CreateWindowExA(kFormExStyle, className, def.caption, kFormStyle | def.style, x, y, size.cx,
+                      size.cy, parent, nullptr, instance, reinterpret_cast<LPVOID>(userData));
   if (!IsWindow(form)) return -1;
   if (modal != 1) {
     ShowWindow(form, SW_SHOWNORMAL);
@@ -441,6 +457,8 @@ LRESULT FormProcedure(const FormDef& def, HWND form, UINT message, WPARAM wParam
       return OnFormColorChange(form, message, wParam, lParam);
     case WM_DPICHANGED:
       return OnFormDpiChanged(def, form, wParam, lParam);
+    case WM_GETMINMAXINFO:
+      return OnFormGetMinMaxInfo(def, form, wParam, lParam);
     case WM_CLOSE:
       return OnFormClose(form, record, wParam, lParam);
     case WM_DESTROY:
@@ -538,6 +556,17 @@ HFONT FontFromSpec(const std::string& spec, int dpi) {
   HFONT font = MakeFont(spec, dpi);
   g_fontCache.push_back({spec, dpi, font});
   return font;
+}
+
+// Not LR_SHARED: the shared cache hands back the size loaded first, whatever size is asked.
+HICON IconOfSize(const char* name, int width, int height) {
+  for (const CachedIcon& cached : g_iconCache)
+    if (cached.name == name && cached.width == width && cached.height == height && cached.icon)
+      return cached.icon;
+  auto icon =
+      static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_ICON, width, height, 0));
+  g_iconCache.push_back({name, width, height, icon});
+  return icon;
 }
 
 void SetTag(HWND window, const std::string& text) { SetTagProp(window, kTagProp, text); }

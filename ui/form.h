@@ -134,6 +134,9 @@ InstanceRecord* SetupControl(HWND control, int subclass, int setFont, const char
                              WNDPROC subclassProc);
 // Fonts are made per spec and DPI; table pixel heights are 96-DPI pixels.
 HFONT FontFromSpec(const std::string& spec, int dpi = 96);
+// An icon resource drawn at the given size, loaded once per size and kept for the life
+// of the process, as fonts are.
+HICON IconOfSize(const char* name, int width, int height);
 void SetTag(HWND window, const std::string& text);
 void SetTag2(HWND window, const std::string& text);
 

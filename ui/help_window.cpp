@@ -95,7 +95,8 @@ std::string TopicText(LPARAM number) {
     if (data[i] == '\n') text += '\r';
     text += data[i];
   }
-  while (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.resize(text.size() - 2);
+  while (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+    text.resize(text.size() - 2);
   return text;
 }
 
@@ -107,8 +108,8 @@ void OnLayout(HWND form, int) {
   HWND picture = Item(form, kPicture);
   RECT client = {};
   GetClientRect(picture, &client);
-  HANDLE icon = LoadImageA(GetModuleHandleA(nullptr), "IMAGE_EXTERNALHD", IMAGE_ICON,
-                           client.right - client.left, client.bottom - client.top, LR_SHARED);
+  HICON icon =
+      IconOfSize("IMAGE_EXTERNALHD", client.right - client.left, client.bottom - client.top);
   SendMessageA(picture, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
 }
 
