@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing; with "run"
 # also what showing the window on a virtual screen needs.
 set -eu
-packages=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64)
+packages=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64 fonts-wine)
 [ "${1:-}" = run ] && packages+=(xvfb imagemagick)
 missing=()
 for p in "${packages[@]}"; do

@@ -75,12 +75,27 @@ icon() {
     -filter box -resize "${size}x${size}" "$out"
 }
 
+# Every size a scale asks for, so nothing is stretched: the small icon at 100, 125, 150
+# and 200 % (16, 20, 24, 32) and the large one (32, 40, 48, 64).
+sizes=(16 20 24 32 40 48 64)
+# The help window's picture at 100, 125, 150 and 200 %: its control is wider than high,
+# so the disk is drawn at the height and centred on a clear canvas of the full width.
+pictures=(58x42 73x53 87x63 116x84)
+
 for name in externalhd appicon; do
   frames=()
-  for s in 16 32 48; do
+  for s in "${sizes[@]}"; do
     icon "$s" "$tmp/$name-$s.png" "$([[ $name == appicon ]] && echo badge)"
     frames+=("$tmp/$name-$s.png")
   done
+  if [[ $name == externalhd ]]; then
+    for p in "${pictures[@]}"; do
+      h=${p#*x}
+      icon "$h" "$tmp/$name-h$h.png"
+      convert "$tmp/$name-h$h.png" -background none -gravity center -extent "$p" "$tmp/$name-$p.png"
+      frames+=("$tmp/$name-$p.png")
+    done
+  fi
   # TrueColorAlpha keeps every frame 32-bit; otherwise small frames may be
   # palettised and lose their soft alpha edges.
   convert "${frames[@]}" -type TrueColorAlpha "res/$name.ico"

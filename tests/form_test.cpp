@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "ui/message_loop.h"
 #include "tests/support.h"
 #include "ui/controls.h"
 #include "ui/form.h"
+#include "ui/help_window.h"
+#include "ui/main_window.h"
+#include "ui/options_window.h"
 
 namespace {
 
@@ -192,16 +196,43 @@ TEST(Framework, FontsAreCachedPerSpecAndPointsBecomePixels) {
   EXPECT_NE(a, b) << "specs differing only in an ignored field still get their own font";
   EXPECT_EQ(FontFromSpec(",-12,0,0,0,400,0,0,0,0,3,2,1,34"), nullptr);
 
-  HDC dc = GetDC(nullptr);
-  int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(nullptr, dc);
+  // Pixel heights are 96-DPI pixels, rounded half away from zero; points follow the DPI.
+  struct Case {
+    const char* spec;
+    int dpi;
+    LONG height;
+  };
+  const Case cases[] = {
+      {"Tahoma,8,0,0,0,700,1,1,0", 96, -10},    {"Tahoma,8,0,0,0,700,1,1,0", 144, -16},
+      {"Tahoma,-11,0,0,0,700,1,1,0", 96, -11},  {"Tahoma,-11,0,0,0,700,1,1,0", 120, -14},
+      {"Tahoma,-11,0,0,0,700,1,1,0", 144, -17}, {"Tahoma,-11,0,0,0,700,1,1,0", 192, -22},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.spec << " at " << c.dpi);
+    LOGFONTA lf = {};
+    ASSERT_TRUE(GetObjectA(FontFromSpec(c.spec, c.dpi), sizeof lf, &lf));
+    EXPECT_EQ(lf.lfHeight, c.height);
+    EXPECT_EQ(lf.lfWeight, 700);
+    EXPECT_EQ(lf.lfItalic, 1);
+    EXPECT_EQ(lf.lfUnderline, 1);
+    EXPECT_STREQ(lf.lfFaceName, "Tahoma");
+  }
+  EXPECT_NE(FontFromSpec("Tahoma,-11,0,0,0,400", 96), FontFromSpec("Tahoma,-11,0,0,0,400", 144));
+
+  // The bitmap face stays at 100 %; elsewhere a scalable face of its design draws.
   LOGFONTA lf = {};
-  ASSERT_TRUE(GetObjectA(FontFromSpec("Tahoma,8,0,0,0,700,1,1,0"), sizeof lf, &lf));
-  EXPECT_EQ(lf.lfHeight, -((8 * dpi) / 72));
-  EXPECT_EQ(lf.lfWeight, 700);
-  EXPECT_EQ(lf.lfItalic, 1);
-  EXPECT_EQ(lf.lfUnderline, 1);
-  EXPECT_STREQ(lf.lfFaceName, "Tahoma");
+  const char* bitmapFace = "MS Sans Serif,-11,0,0,0,400,0,0,0,0,1,2,1,34";
+  ASSERT_TRUE(GetObjectA(FontFromSpec(bitmapFace, 96), sizeof lf, &lf));
+  EXPECT_STREQ(lf.lfFaceName, "MS Sans Serif");
+  HDC dc = GetDC(nullptr);
+  for (int dpi : {120, 144, 192}) {
+    HGDIOBJ old = SelectObject(dc, FontFromSpec(bitmapFace, dpi));
+    TEXTMETRICA tm = {};
+    GetTextMetricsA(dc, &tm);
+    SelectObject(dc, old);
+    EXPECT_TRUE(tm.tmPitchAndFamily & (TMPF_VECTOR | TMPF_TRUETYPE)) << dpi;
+  }
+  ReleaseDC(nullptr, dc);
 
   HWND form = OpenModeless();
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(g_handles[kOk], WM_GETFONT, 0, 0)),
@@ -209,6 +240,38 @@ TEST(Framework, FontsAreCachedPerSpecAndPointsBecomePixels) {
   EXPECT_EQ(SendMessageA(g_handles[kOk], WM_GETFONT, 0, 0),
             SendMessageA(g_handles[kEdit], WM_GETFONT, 0, 0));
   DestroyWindow(form);
+}
+
+// Edges that meet or stay apart in a table do so at every scale.
+TEST(Framework, ScaledTablesNeitherOverlapNorOpenGaps) {
+  const FormDef* forms[] = {&kDef, &MainFormDef(), &OptionsFormDef(), &HelpFormDef()};
+  for (const FormDef* def : forms) {
+    SCOPED_TRACE(def->className);
+    for (int dpi = 96; dpi <= 288; ++dpi) {
+      for (int i = 0; i < def->controlCount; ++i) {
+        const ControlRow& a = def->controls[i];
+        RECT ra = TableRect(a, dpi);
+        EXPECT_LE(std::abs((ra.right - ra.left) - a.width * dpi / 96.0), 1.0);
+        for (int j = 0; j < def->controlCount; ++j) {
+          const ControlRow& b = def->controls[j];
+          RECT rb = TableRect(b, dpi);
+          if (a.x + a.width == b.x) {
+            EXPECT_EQ(ra.right, rb.left) << i << " meets " << j;
+          }
+          if (a.y + a.height == b.y) {
+            EXPECT_EQ(ra.bottom, rb.top) << i << " meets " << j;
+          }
+          if (a.x + a.width < b.x) {
+            EXPECT_LT(ra.right, rb.left) << i << " apart from " << j;
+          }
+          if (a.y + a.height < b.y) {
+            EXPECT_LT(ra.bottom, rb.top) << i << " apart from " << j;
+          }
+        }
+      }
+      if (HasFailure()) return;
+    }
+  }
 }
 
 TEST(Framework, ModalFormsReturnTheirResultAndFreeTheirOwner) {
@@ -235,7 +298,7 @@ TEST(Framework, ModalFormsReturnTheirResultAndFreeTheirOwner) {
   DestroyWindow(owner);
 }
 
-TEST(Framework, ControlOperationsOnAStaleHandleReturnTheirFixedValues) {
+TEST(Framework, ListReplaceKeepsThePlaceTheDataAndSelectsTheLine) {
   HWND form = OpenModeless();
   HWND list = g_handles[kList];
   EXPECT_EQ(ListAdd(list, "a"), 0);
@@ -245,33 +308,7 @@ TEST(Framework, ControlOperationsOnAStaleHandleReturnTheirFixedValues) {
   EXPECT_EQ(ListGetText(list, 0), "b");
   EXPECT_EQ(SendMessageA(list, LB_GETITEMDATA, 0, 0), 5);
   EXPECT_EQ(ListCurrent(list), 0);
-  EXPECT_EQ(GetText(g_handles[kEdit]), "");
-  SetText(g_handles[kEdit], "x");
-  EXPECT_EQ(GetText(g_handles[kEdit]), "x");
   DestroyWindow(form);
-
-  HWND stale = list;
-  ASSERT_FALSE(IsWindow(stale));
-  EnableControl(stale);
-  DisableControl(stale);
-  SetChecked(stale, 1);
-  SetText(stale, "x");
-  ListReplace(stale, 0, "x", 0);
-  ListClear(stale);
-  TreeSetData(stale, nullptr, 1);
-  EXPECT_EQ(ShowControl(stale, SW_SHOW), 0);
-  EXPECT_EQ(IsChecked(stale), 0);
-  EXPECT_EQ(GetText(stale), "");
-  EXPECT_EQ(ListAdd(stale, "x"), -1);
-  EXPECT_EQ(ListDelete(stale, 0), -1);
-  EXPECT_EQ(ListCount(stale), -1);
-  EXPECT_EQ(ListCurrent(stale), -1);
-  EXPECT_EQ(ListGetText(stale, 0), "");
-  EXPECT_EQ(ListSelect(stale, 0), -1);
-  EXPECT_EQ(TreeInsert(stale, TVI_ROOT, "x", 0, 0, 0), nullptr);
-  EXPECT_EQ(TreeGetData(stale, nullptr), 0);
-  EXPECT_EQ(TreeExpand(stale, nullptr, 1), 0);
-  EXPECT_EQ(TreeSelect(stale, nullptr), 0);
 }
 
 TEST(Framework, ColoursComeFromTheRecordAndDisabledEditsPaintAsButtonFace) {

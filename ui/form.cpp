@@ -15,8 +15,23 @@ constexpr const char* kTag2Prop = "STOWLY_TAG2";
 constexpr DWORD kFormStyle =
     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_VISIBLE;
 
-// Fonts live for the whole process, one per distinct spec text.
-std::vector<std::pair<std::string, HFONT>> g_fontCache;
+constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE;
+constexpr int kTableDpi = 96;
+
+// Fonts live for the whole process, one per distinct spec text and DPI.
+struct CachedFont {
+  std::string spec;
+  int dpi;
+  HFONT font;
+};
+std::vector<CachedFont> g_fontCache;
+
+struct CachedIcon {
+  std::string name;
+  int width, height;
+  HICON icon;
+};
+std::vector<CachedIcon> g_iconCache;
 
 InstanceRecord* NewRecord() {
   return static_cast<InstanceRecord*>(
@@ -57,9 +72,35 @@ bool IsCheckStyleButton(DWORD style) {
   }
 }
 
-int CALLBACK StoreCharSet(const LOGFONTA* font, const TEXTMETRICA*, DWORD, LPARAM charSet) {
-  *reinterpret_cast<BYTE*>(charSet) = font->lfCharSet;
+struct FaceInfo {
+  BYTE charSet = ANSI_CHARSET;
+  bool found = false;
+  bool scalable = false;
+};
+
+// The last member enumerated decides the character set.
+int CALLBACK StoreFaceInfo(const LOGFONTA* font, const TEXTMETRICA*, DWORD type, LPARAM info) {
+  auto* face = reinterpret_cast<FaceInfo*>(info);
+  face->charSet = font->lfCharSet;
+  face->found = true;
+  if (!(type & RASTER_FONTTYPE)) face->scalable = true;
   return 1;
+}
+
+FaceInfo FaceInfoOf(HDC dc, const std::string& face) {
+  FaceInfo info;
+  EnumFontFamiliesA(dc, face.c_str(), StoreFaceInfo, reinterpret_cast<LPARAM>(&info));
+  return info;
+}
+
+// A bitmap face is drawn for 96 DPI and blurs or jumps sizes at any other scale; its
+// TrueType twin of the same design stays crisp there.
+std::string ScalableFace(HDC dc, const std::string& face, int dpi) {
+  if (dpi == kTableDpi || _stricmp(face.c_str(), "MS Sans Serif") != 0) return face;
+  if (FaceInfoOf(dc, face).scalable) return face;
+  // Every Windows has both; Tahoma is the face Windows itself took over the dialogs with.
+  if (FaceInfoOf(dc, "Microsoft Sans Serif").found) return "Microsoft Sans Serif";
+  return "Tahoma";
 }
 
 std::vector<std::string> SplitSpec(const std::string& spec) {
@@ -75,28 +116,38 @@ std::vector<std::string> SplitSpec(const std::string& spec) {
   return fields;
 }
 
-HFONT MakeFont(const std::string& spec) {
+// Negative heights are character heights in table pixels, positive ones points.
+HFONT MakeFont(const std::string& spec, int dpi) {
   std::vector<std::string> f = SplitSpec(spec);
   if (f[0].empty()) return nullptr;
   int height = ParseNumber(f[1]);
+  height = height > 0 ? -((height * dpi) / 72) : -TablePx(-height, dpi);
   HDC dc = GetDC(nullptr);
-  int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  BYTE charSet = ANSI_CHARSET;
-  EnumFontFamiliesA(dc, f[0].c_str(), StoreCharSet, reinterpret_cast<LPARAM>(&charSet));
+  std::string face = ScalableFace(dc, f[0], dpi);
+  BYTE charSet = FaceInfoOf(dc, face).charSet;
   ReleaseDC(nullptr, dc);
-  if (height > 0) height = -((height * dpi) / 72);
   return CreateFontA(height, 0, 0, 0, ParseNumber(f[5]), static_cast<DWORD>(ParseNumber(f[6])),
                      static_cast<DWORD>(ParseNumber(f[7])), static_cast<DWORD>(ParseNumber(f[8])),
                      charSet, OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_DONTCARE, f[0].c_str());
+                     DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+}
+
+void SetFormIcons(HWND form, int dpi) {
+  auto metric = [dpi](int index) { return GetSystemMetricsForDpi(index, static_cast<UINT>(dpi)); };
+  HICON big = IconOfSize("IMAGE_EXTERNALHD", metric(SM_CXICON), metric(SM_CYICON));
+  HICON small = IconOfSize("IMAGE_EXTERNALHD", metric(SM_CXSMICON), metric(SM_CYSMICON));
+  SendMessageA(form, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  SendMessageA(form, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
 void CreateControls(const FormDef& def, HWND form, HINSTANCE instance) {
+  int dpi = WindowDpi(form);
   for (int i = 0; i < def.controlCount; ++i) {
     const ControlRow& row = def.controls[i];
+    RECT r = TableRect(row, dpi);
     HWND control = CreateWindowExA(
-        row.exStyle, row.className, row.text, row.style | WS_CHILD | WS_VISIBLE, TablePx(row.x),
-        TablePx(row.y), TablePx(row.width), TablePx(row.height), form,
+        row.exStyle, row.className, row.text, row.style | WS_CHILD | WS_VISIBLE, r.left, r.top,
+        r.right - r.left, r.bottom - r.top, form,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.vars->ids[i])), instance, nullptr);
     InstanceRecord* record = SetupControl(
         control, 1, row.font ? 1 : 0, row.font, 0, row.colors.useColors, row.colors.foreIsSystem,
@@ -163,9 +214,162 @@ int ControlIndexOf(UINT message, LPARAM lParam) {
   return record ? record->ControlIndex : -1;
 }
 
+// One small function per form message; each returns what the form procedure returns.
+LRESULT OnFormCreate(const FormDef& def, HWND form, WPARAM wParam, LPARAM lParam) {
+  InstanceRecord* record = NewRecord();
+  if (!record) return -1;
+  SetPropA(form, kRecordProp, record);
+  record->IsForm = 1;
+  def.vars->form = form;
+  SetTag(form, "");
+  SetTag2(form, "");
+  // Created on a monitor of another DPI than the one its size was made for: resize.
+  auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+  int dpi = WindowDpi(form);
+  SIZE outer = FormOuterSize(def, dpi);
+  if (outer.cx != create->cx || outer.cy != create->cy)
+    SetWindowPos(form, nullptr, 0, 0, outer.cx, outer.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetFormIcons(form, dpi);
+  CreateControls(def, form, create->hInstance);
+  if (def.onLayout) def.onLayout(form, dpi);
+  if (def.onCreate) {
+    if (int result = def.onCreate(form, reinterpret_cast<LPARAM>(create->lpCreateParams)))
+      return result;
+  }
+  return DefWindowProcA(form, WM_CREATE, wParam, lParam);
+}
+
+LRESULT OnFormCommand(const FormDef& def, HWND form, WPARAM wParam, LPARAM lParam) {
+  int index = ControlIndexOf(WM_COMMAND, lParam);
+  for (int i = 0; i < def.commandCount; ++i) {
+    const CommandRow& row = def.commands[i];
+    if (def.vars->ids[row.control] != LOWORD(wParam) || row.code != HIWORD(wParam)) continue;
+    if (int result = row.handler(index, form, reinterpret_cast<HWND>(lParam), LOWORD(wParam)))
+      return result;
+  }
+  return DefWindowProcA(form, WM_COMMAND, wParam, lParam);
+}
+
+LRESULT OnFormNotify(const FormDef& def, HWND form, WPARAM wParam, LPARAM lParam) {
+  auto* header = reinterpret_cast<NMHDR*>(lParam);
+  int index = ControlIndexOf(WM_NOTIFY, lParam);
+  for (int i = 0; i < def.notifyCount; ++i) {
+    const NotifyRow& row = def.notifies[i];
+    if (static_cast<UINT_PTR>(def.vars->ids[row.control]) != header->idFrom ||
+        row.code != header->code)
+      continue;
+    if (int result = row.handler(index, form, header, lParam)) return result;
+  }
+  return DefWindowProcA(form, WM_NOTIFY, wParam, lParam);
+}
+
+LRESULT OnFormActivate(HWND form, WPARAM wParam, LPARAM lParam) {
+  g_activeForm = LOWORD(wParam) != WA_INACTIVE ? form : nullptr;
+  return DefWindowProcA(form, WM_ACTIVATE, wParam, lParam);
+}
+
+LRESULT OnFormSysCommand(HWND form, WPARAM wParam, LPARAM lParam) {
+  if ((wParam & 0xFFF0) == SC_CLOSE) return SendMessageA(form, WM_CLOSE, wParam, lParam);
+  return DefWindowProcA(form, WM_SYSCOMMAND, wParam, lParam);
+}
+
+LRESULT OnFormSetFocus(HWND form, InstanceRecord* record, WPARAM wParam, LPARAM lParam) {
+  if (record && IsWindow(record->LastFocus)) SetFocus(record->LastFocus);
+  return DefWindowProcA(form, WM_SETFOCUS, wParam, lParam);
+}
+
+LRESULT OnFormColorChange(HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
+  EnumChildWindows(form, RefreshSystemBrush, 0);
+  return DefWindowProcA(form, message, wParam, lParam);
+}
+
+// Moved to a monitor of another DPI: take the system's rectangle and lay out again.
+// The controls stay the same windows, so their contents, selection and focus stay too.
+LRESULT OnFormDpiChanged(const FormDef& def, HWND form, WPARAM wParam, LPARAM lParam) {
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(form, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  int dpi = HIWORD(wParam);
+  SetFormIcons(form, dpi);
+  LayOutControls(def, form, dpi);
+  return 0;
+}
+
+// A form keeps its table size even where the screen is smaller (it is then centred at
+// negative coordinates); the system would otherwise cut a resizable form to the screen.
+LRESULT OnFormGetMinMaxInfo(const FormDef& def, HWND form, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = DefWindowProcA(form, WM_GETMINMAXINFO, wParam, lParam);
+  auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+  SIZE outer = FormOuterSize(def, WindowDpi(form));
+  if (info->ptMaxTrackSize.x < outer.cx) info->ptMaxTrackSize.x = outer.cx;
+  if (info->ptMaxTrackSize.y < outer.cy) info->ptMaxTrackSize.y = outer.cy;
+  return result;
+}
+
+LRESULT OnFormClose(HWND form, InstanceRecord* record, WPARAM wParam, LPARAM lParam) {
+  if (record && record->IsModal == 1) {
+    EnableWindow(record->Owner, TRUE);
+    SetActiveWindow(record->Owner);
+    ShowWindow(form, SW_HIDE);
+  }
+  return DefWindowProcA(form, WM_CLOSE, wParam, lParam);
+}
+
+LRESULT OnFormDestroy(const FormDef& def, HWND form, InstanceRecord* record) {
+  def.vars->form = nullptr;
+  // A modal loop notices its form is gone only at its next message: make sure one comes.
+  if (record && record->IsModal) PostMessageA(nullptr, WM_NULL, 0, 0);
+  if (record) {
+    HeapFree(GetProcessHeap(), 0, record);
+    FreeTag(form, kTagProp);
+    FreeTag(form, kTag2Prop);
+  }
+  RemovePropA(form, kRecordProp);
+  return 0;
+}
+
 }  // namespace
 
-int TablePx(int pixels) { return pixels; }
+// Rounded to the nearest pixel, halves away from zero, as MulDiv does.
+int TablePx(int pixels, int dpi) { return MulDiv(pixels, dpi, kTableDpi); }
+
+RECT TableRect(const ControlRow& row, int dpi) {
+  return {TablePx(row.x, dpi), TablePx(row.y, dpi), TablePx(row.x + row.width, dpi),
+          TablePx(row.y + row.height, dpi)};
+}
+
+int WindowDpi(HWND window) {
+  UINT dpi = window ? GetDpiForWindow(window) : GetDpiForSystem();
+  return dpi ? static_cast<int>(dpi) : kTableDpi;
+}
+
+// The table's outer sizes hold the 96-DPI frame; the client area is what scales.
+SIZE FormOuterSize(const FormDef& def, int dpi) {
+  DWORD style = kFormStyle | def.style;
+  RECT frame = {};
+  AdjustWindowRectExForDpi(&frame, style, FALSE, kFormExStyle, kTableDpi);
+  RECT outer = {0, 0, TablePx(def.width - (frame.right - frame.left), dpi),
+                TablePx(def.height - (frame.bottom - frame.top), dpi)};
+  AdjustWindowRectExForDpi(&outer, style, FALSE, kFormExStyle, static_cast<UINT>(dpi));
+  return {outer.right - outer.left, outer.bottom - outer.top};
+}
+
+void LayOutControls(const FormDef& def, HWND form, int dpi) {
+  for (int i = 0; i < def.controlCount; ++i) {
+    const ControlRow& row = def.controls[i];
+    HWND control = GetDlgItem(form, def.vars->ids[i]);
+    if (!control) continue;
+    RECT r = TableRect(row, dpi);
+    SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    InstanceRecord* record = RecordOf(control);
+    if (!row.font || !record) continue;
+    record->Font = FontFromSpec(row.font, dpi);
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(record->Font), TRUE);
+  }
+  if (def.onLayout) def.onLayout(form, dpi);
+}
 
 void AssignControlIds(const FormDef& def) {
   for (int i = 0; i < def.controlCount; ++i)
@@ -197,12 +401,12 @@ LRESULT ShowForm(const FormDef& def, HWND parent, int modal, LPARAM userData) {
     wc.lpszClassName = className;
     RegisterClassExA(&wc);
   }
-  int width = TablePx(def.width), height = TablePx(def.height);
-  int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  HWND form = CreateWindowExA(WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE, className, def.caption,
-                              kFormStyle | def.style, x, y, width, height, parent, nullptr,
-                              instance, reinterpret_cast<LPVOID>(userData));
+  SIZE size = FormOuterSize(def, WindowDpi(nullptr));
+  int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
+  HWND form =
+      CreateWindowExA(kFormExStyle, className, def.caption, kFormStyle | def.style, x, y, size.cx,
+                      size.cy, parent, nullptr, instance, reinterpret_cast<LPVOID>(userData));
   if (!IsWindow(form)) return -1;
   if (modal != 1) {
     ShowWindow(form, SW_SHOWNORMAL);
@@ -235,87 +439,38 @@ void CloseForm(HWND form, int result) {
 }
 
 LRESULT FormProcedure(const FormDef& def, HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_CREATE) {
-    InstanceRecord* record = NewRecord();
-    if (!record) return -1;
-    SetPropA(form, kRecordProp, record);
-    record->IsForm = 1;
-    def.vars->form = form;
-    SetTag(form, "");
-    SetTag2(form, "");
-    CreateControls(def, form, reinterpret_cast<CREATESTRUCTA*>(lParam)->hInstance);
-    if (def.onCreate) {
-      auto userData =
-          reinterpret_cast<LPARAM>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-      if (int result = def.onCreate(form, userData)) return result;
-    }
-    return DefWindowProcA(form, message, wParam, lParam);
-  }
-
+  if (message == WM_CREATE) return OnFormCreate(def, form, wParam, lParam);
   InstanceRecord* record = RecordOf(form);
   switch (message) {
     case WM_ACTIVATE:
-      g_activeForm = LOWORD(wParam) != WA_INACTIVE ? form : nullptr;
-      break;
-    case WM_COMMAND: {
-      int index = ControlIndexOf(message, lParam);
-      for (int i = 0; i < def.commandCount; ++i) {
-        const CommandRow& row = def.commands[i];
-        if (def.vars->ids[row.control] != LOWORD(wParam) || row.code != HIWORD(wParam)) continue;
-        if (int result = row.handler(index, form, reinterpret_cast<HWND>(lParam), LOWORD(wParam)))
-          return result;
-      }
-      break;
-    }
-    case WM_NOTIFY: {
-      auto* header = reinterpret_cast<NMHDR*>(lParam);
-      int index = ControlIndexOf(message, lParam);
-      for (int i = 0; i < def.notifyCount; ++i) {
-        const NotifyRow& row = def.notifies[i];
-        if (static_cast<UINT_PTR>(def.vars->ids[row.control]) != header->idFrom ||
-            row.code != header->code)
-          continue;
-        if (int result = row.handler(index, form, header, lParam)) return result;
-      }
-      break;
-    }
+      return OnFormActivate(form, wParam, lParam);
+    case WM_COMMAND:
+      return OnFormCommand(def, form, wParam, lParam);
+    case WM_NOTIFY:
+      return OnFormNotify(def, form, wParam, lParam);
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_CLOSE) return SendMessageA(form, WM_CLOSE, wParam, lParam);
-      break;
+      return OnFormSysCommand(form, wParam, lParam);
     case WM_SETFOCUS:
-      if (record && IsWindow(record->LastFocus)) SetFocus(record->LastFocus);
-      break;
+      return OnFormSetFocus(form, record, wParam, lParam);
     case WM_SYSCOLORCHANGE:
     case WM_THEMECHANGED:
-      EnumChildWindows(form, RefreshSystemBrush, 0);
-      break;
+      return OnFormColorChange(form, message, wParam, lParam);
+    case WM_DPICHANGED:
+      return OnFormDpiChanged(def, form, wParam, lParam);
+    case WM_GETMINMAXINFO:
+      return OnFormGetMinMaxInfo(def, form, wParam, lParam);
     case WM_CLOSE:
-      if (record && record->IsModal == 1) {
-        EnableWindow(record->Owner, TRUE);
-        SetActiveWindow(record->Owner);
-        ShowWindow(form, SW_HIDE);
-      }
-      break;
+      return OnFormClose(form, record, wParam, lParam);
     case WM_DESTROY:
-      def.vars->form = nullptr;
-      // A modal loop notices its form is gone only at its next message: make sure one comes.
-      if (record && record->IsModal) PostMessageA(nullptr, WM_NULL, 0, 0);
-      if (record) {
-        HeapFree(GetProcessHeap(), 0, record);
-        FreeTag(form, kTagProp);
-        FreeTag(form, kTag2Prop);
-      }
-      RemovePropA(form, kRecordProp);
-      return 0;
+      return OnFormDestroy(def, form, record);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC:
       return ControlColors(form, message, wParam, lParam);
     default:
-      break;
+      return DefWindowProcA(form, message, wParam, lParam);
   }
-  return DefWindowProcA(form, message, wParam, lParam);
 }
 
 LRESULT ControlProcedure(const FormDef& def, HWND control, UINT message, WPARAM wParam,
@@ -372,7 +527,7 @@ InstanceRecord* SetupControl(HWND control, int subclass, int setFont, const char
     record->OldWindowProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(subclassProc)));
   if (setFont == 1) {
-    record->Font = FontFromSpec(fontSpec ? fontSpec : "");
+    record->Font = FontFromSpec(fontSpec ? fontSpec : "", WindowDpi(control));
     if (record->Font)
       SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(record->Font), TRUE);
   }
@@ -395,12 +550,23 @@ InstanceRecord* SetupControl(HWND control, int subclass, int setFont, const char
   return record;
 }
 
-HFONT FontFromSpec(const std::string& spec) {
-  for (const auto& [text, font] : g_fontCache)
-    if (text == spec && font) return font;
-  HFONT font = MakeFont(spec);
-  g_fontCache.emplace_back(spec, font);
+HFONT FontFromSpec(const std::string& spec, int dpi) {
+  for (const CachedFont& cached : g_fontCache)
+    if (cached.spec == spec && cached.dpi == dpi && cached.font) return cached.font;
+  HFONT font = MakeFont(spec, dpi);
+  g_fontCache.push_back({spec, dpi, font});
   return font;
+}
+
+// Not LR_SHARED: the shared cache hands back the size loaded first, whatever size is asked.
+HICON IconOfSize(const char* name, int width, int height) {
+  for (const CachedIcon& cached : g_iconCache)
+    if (cached.name == name && cached.width == width && cached.height == height && cached.icon)
+      return cached.icon;
+  auto icon =
+      static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_ICON, width, height, 0));
+  g_iconCache.push_back({name, width, height, icon});
+  return icon;
 }
 
 void SetTag(HWND window, const std::string& text) { SetTagProp(window, kTagProp, text); }

@@ -35,6 +35,7 @@ using EventHandler = int (*)(int controlIndex, HWND form, HWND control, int cont
 using NotifyHandler = int (*)(int controlIndex, HWND form, NMHDR* header, LPARAM lParam);
 using MouseMoveHandler = int (*)(int controlIndex, HWND form, HWND control, WPARAM keyFlags, int x,
                                  int y);
+using LayoutHandler = void (*)(HWND form, int dpi);
 
 // Colour arguments of a control row.
 struct ColorSpec {
@@ -104,10 +105,19 @@ struct FormDef {
   FormVars* vars;
   WNDPROC formProc;
   WNDPROC subclassProc;
+  LayoutHandler onLayout = nullptr;  // after the controls were placed at a (new) DPI
 };
 
-// The one place where table pixels become window coordinates.
-int TablePx(int pixels);
+// Table pixels are 96-DPI pixels. Edges, not sizes, are scaled, so controls that touch
+// in the table touch at every scale and never overlap.
+int TablePx(int pixels, int dpi);
+RECT TableRect(const ControlRow& row, int dpi);
+// The DPI a window is laid out for (96 where the system cannot tell).
+int WindowDpi(HWND window);
+// The outer size of a form whose table size is its outer size at 96 DPI.
+SIZE FormOuterSize(const FormDef& def, int dpi);
+// Places every control of the form and gives it its font for the DPI.
+void LayOutControls(const FormDef& def, HWND form, int dpi);
 
 void AssignControlIds(const FormDef& def);
 LRESULT ShowForm(const FormDef& def, HWND parent, int modal, LPARAM userData);
@@ -122,7 +132,11 @@ InstanceRecord* SetupControl(HWND control, int subclass, int setFont, const char
                              int controlIndex, int useColors, int foreIsSystem, int backIsSystem,
                              COLORREF foreColor, COLORREF backColor, HBRUSH brush,
                              WNDPROC subclassProc);
-HFONT FontFromSpec(const std::string& spec);
+// Fonts are made per spec and DPI; table pixel heights are 96-DPI pixels.
+HFONT FontFromSpec(const std::string& spec, int dpi = 96);
+// An icon resource drawn at the given size, loaded once per size and kept for the life
+// of the process, as fonts are.
+HICON IconOfSize(const char* name, int width, int height);
 void SetTag(HWND window, const std::string& text);
 void SetTag2(HWND window, const std::string& text);
 
