@@ -2,11 +2,6 @@
 
 #include <windows.h>
 
-#include "engine/settings.h"
-
-std::string g_versionText;
-int g_versionMajor = 0, g_versionMinor = 0, g_versionRevision = 0;
-
 // Skips the program path (quoted, or up to the first blank) and the blanks after it.
 std::string CommandTail(const char* commandLine) {
   const char* p = commandLine ? commandLine : "";
@@ -32,9 +27,4 @@ std::string BuildSwitchText(const std::string& tail) {
 bool HasSwitch(const std::string& switchText, char letter) {
   const char pattern[3] = {'/', letter, 0};
   return switchText.find(pattern) != std::string::npos;
-}
-
-std::string BuildVersionText() {
-  return "Version " + NumberText(g_versionMajor) + "." + NumberText(g_versionMinor) + "." +
-         NumberText(g_versionRevision) + " ";
 }

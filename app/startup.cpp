@@ -19,10 +19,6 @@ void PrepareWindowing() {
   INITCOMMONCONTROLSEX icc = {8, 0x7FFF};
   InitCommonControlsEx(&icc);
   AssignAllControlIds();
-  g_versionMajor = 1;
-  g_versionMinor = 5;
-  g_versionRevision = 0;
-  g_versionText = BuildVersionText();
 }
 
 int MainRoutine(HINSTANCE) {

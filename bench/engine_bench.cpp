@@ -90,7 +90,7 @@ class BenchHost : public JobHost {
   void StatusReplaceLast(const std::string& text) override { last_ = text; }
   std::string StatusLast() override { return last_; }
   void StatusClear() override { last_.clear(); }
-  void CopyProgress(const std::string& text, bool) override { last_ = text; }
+  void CopyProgress(const std::string& text, int, int) override { last_ = text; }
   int SkippedAdd(const std::string&) override { return ++skipped_; }
   int SkippedCount() override { return skipped_; }
   void SkippedClear() override { skipped_ = 0; }

@@ -148,6 +148,7 @@ void BackupJob::ListSources() {
   std::string header = g_settings.FullMirror == 1 ? "Getting list of files from source..."
                                                   : "Getting list of changed files from source...";
   Say(header);
+  host_.Listing();
   Pump();
   state_.foundCount = 0;
   for (const std::string& folder : host_.SourceFolders()) {
@@ -215,6 +216,7 @@ bool BackupJob::StillOrphan(Sources& s, const std::string& destination, const st
 void BackupJob::ListDestination(const Sources& s, const std::string& destination) {
   const std::string header = "Getting complete list of files from destination...";
   Say(header, true);
+  host_.Listing();
   Pump();
   state_.foundCount = 0;
   for (size_t i = 0; i < s.folders.size(); ++i) {
@@ -362,6 +364,7 @@ void BackupJob::Run() {
   host_.SetButtonText("Backup");
   if (silent && ending != Ending::kStopped) Say("Silent Mode - Close Program");
   log_.Close();
+  host_.Ended();
   phase_ = Phase::kIdle;
   closeRequested_ = false;
   if (closing && !host_.WindowGone()) host_.CloseWindow();

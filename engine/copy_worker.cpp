@@ -148,7 +148,8 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
     source = c.state.masterList[static_cast<size_t>(n - 1)];
   const std::string destination = DestinationPath(destinationFolder, source);
 
-  c.host.CopyProgress("Copying file " + std::to_string(n) + " of " + std::to_string(total), n == 1);
+  c.host.CopyProgress("Copying file " + std::to_string(n) + " of " + std::to_string(total), n - 1,
+                      total);
   c.log.Write("  " + std::to_string(n) + "   Copying " + source + " -> " + destination);
 
   // With no destination text (the main window is gone) the bare relative path would

@@ -23,9 +23,13 @@ class JobHost {
   virtual void StatusReplaceLast(const std::string& text) = 0;
   virtual std::string StatusLast() = 0;
   virtual void StatusClear() = 0;
-  // Worker: the copy phase's progress line; the first call appends it, each later call
-  // removes it and appends the new text; the new line is selected.
-  virtual void CopyProgress(const std::string& text, bool first) = 0;
+  // Worker: the copy phase's progress line for entry `done` + 1 of `total`; the first
+  // call appends it, each later call removes it and appends the new text, which is
+  // selected.
+  virtual void CopyProgress(const std::string& text, int done, int total) = 0;
+  // The job's stage, for views beyond the lists (the taskbar button).
+  virtual void Listing() {}
+  virtual void Ended() {}
 
   // The skipped list and its label. SkippedAdd (worker) appends and selects the path and
   // returns the list's new line count.

@@ -32,10 +32,3 @@ TEST(CommandLine, SwitchesAreSubstringsInAnyCaseWithSlashOrDash) {
   EXPECT_FALSE(SwitchOn("\"C:\\my -s dir\\x.exe\" /L", 'S'));
   EXPECT_EQ(BuildSwitchText("-a/b-c"), "/A/B/C");
 }
-
-TEST(CommandLine, VersionTextEndsWithABlank) {
-  g_versionMajor = 1;
-  g_versionMinor = 5;
-  g_versionRevision = 0;
-  EXPECT_EQ(BuildVersionText(), "Version 1.5.0 ");
-}

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
 #include "ui/message_loop.h"
 #include "engine/settings.h"
 #include "tests/support.h"

@@ -280,9 +280,9 @@ void TestHost::StatusReplaceLast(const std::string& text) {
   status.push_back(text);
 }
 
-void TestHost::CopyProgress(const std::string& text, bool first) {
+void TestHost::CopyProgress(const std::string& text, int done, int) {
   OnUiThread([&] {
-    if (!first && !status.empty()) status.pop_back();
+    if (done > 0 && !status.empty()) status.pop_back();
     status.push_back(text);
     CheckTrigger(text);
   });

@@ -101,7 +101,7 @@ class TestHost : public JobHost {
   void StatusReplaceLast(const std::string& text) override;
   std::string StatusLast() override { return status.empty() ? "" : status.back(); }
   void StatusClear() override { status.clear(); }
-  void CopyProgress(const std::string& text, bool first) override;
+  void CopyProgress(const std::string& text, int done, int total) override;
   int SkippedAdd(const std::string& path) override;
   int SkippedCount() override { return static_cast<int>(skipped.size()); }
   void SkippedClear() override { skipped.clear(); }

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <atomic>
+#include <memory>
 
 #include "engine/backup_job.h"
 #include "engine/fs.h"
@@ -10,11 +11,13 @@
 #include "ui/help_window.h"
 #include "ui/message_loop.h"
 #include "ui/options_window.h"
+#include "ui/taskbar_progress.h"
 
 namespace {
 
-// The copy worker's progress line, sent to the window.
+// The copy worker's progress line and skipped files, sent to the window.
 constexpr UINT kProgressMessage = WM_APP + 1;
+constexpr UINT kSkippedMessage = WM_APP + 2;
 
 HWND g_handles[kMainControlCount];
 int g_ids[kMainControlCount];
@@ -55,6 +58,7 @@ const ControlRow kControls[kMainControlCount] = {
 class MainHost : public JobHost {
  public:
   bool silent = false;
+  std::unique_ptr<TaskbarProgress> taskbar;
   // The "Create Log File" box as last set or clicked, so the worker's log lines need not
   // ask the window.
   std::atomic<bool> logging{true};
@@ -83,20 +87,37 @@ class MainHost : public JobHost {
   }
   void StatusClear() override { ListClear(g_handles[kStatusList]); }
   // From the worker: one message to the window, which does the list's three steps itself.
-  void CopyProgress(const std::string& text, bool first) override {
-    SendMessageA(g_vars.form, kProgressMessage, first ? 1 : 0,
-                 reinterpret_cast<LPARAM>(text.c_str()));
+  void CopyProgress(const std::string& text, int done, int total) override {
+    Progress progress{text.c_str(), done, total};
+    SendMessageA(g_vars.form, kProgressMessage, 0, reinterpret_cast<LPARAM>(&progress));
   }
-  void ShowProgress(const char* text, bool first) {
+  struct Progress {
+    const char* text;
+    int done, total;
+  };
+  void ShowProgress(const Progress& p) {
     HWND status = g_handles[kStatusList];
-    if (!first) ListDelete(status, progressLine_ >= 0 ? progressLine_ : ListCount(status) - 1);
-    progressLine_ = ListAdd(status, text);
+    if (p.done > 0) ListDelete(status, progressLine_ >= 0 ? progressLine_ : ListCount(status) - 1);
+    progressLine_ = ListAdd(status, p.text);
     ListSelect(status, progressLine_);
+    if (taskbar) taskbar->Copying(p.done, p.total);
+  }
+  void Listing() override {
+    if (taskbar) taskbar->Listing();
+  }
+  void Ended() override {
+    if (taskbar) taskbar->Clear();
   }
 
+  // From the worker: one message, so the taskbar is told on the window's thread.
   int SkippedAdd(const std::string& path) override {
+    return static_cast<int>(
+        SendMessageA(g_vars.form, kSkippedMessage, 0, reinterpret_cast<LPARAM>(path.c_str())));
+  }
+  int AddSkipped(const char* path) {
     HWND skipped = g_handles[kSkippedList];
     ListSelect(skipped, ListAdd(skipped, path));
+    if (taskbar) taskbar->FileSkipped();
     return ListCount(skipped);
   }
   int SkippedCount() override { return ListCount(g_handles[kSkippedList]); }
@@ -265,6 +286,7 @@ int OnCreate(HWND form, LPARAM userData) {
   SetChecked(g_handles[kLogCheckBox], stored.logFile);
   g_main.host.logging = stored.logFile;
   for (const std::string& folder : stored.sources) ListAdd(g_handles[kSourceList], folder);
+  g_main.host.taskbar = std::make_unique<TaskbarProgress>(form);
   SetTimer(form, kMainTimerId, kMainTimerPeriod, nullptr);
   return 0;
 }
@@ -309,8 +331,10 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
       OnFirstPaint(form);
       break;
     case kProgressMessage:
-      g_main.host.ShowProgress(reinterpret_cast<const char*>(lParam), wParam != 0);
+      g_main.host.ShowProgress(*reinterpret_cast<const MainHost::Progress*>(lParam));
       return 0;
+    case kSkippedMessage:
+      return g_main.host.AddSkipped(reinterpret_cast<const char*>(lParam));
     case WM_TIMER:
       if (wParam == kMainTimerId) g_main.job.WorkerEndCheck();
       break;
@@ -323,6 +347,7 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
       break;
     case WM_DESTROY:
       g_main.job.StopCopyingBeforeWindowsGo();
+      g_main.host.taskbar.reset();
       KillTimer(form, kMainTimerId);
       FormProcedure(kDef, form, message, wParam, lParam);
       PostQuitMessage(0);
