@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "engine/failure.h"
 #include "engine/job_state.h"
+#include "engine/safe_copy.h"
 #include "ui/controls.h"
 #include "ui/main_window.h"
 
@@ -185,6 +186,9 @@ int ListFiles(std::string& folder, std::vector<std::string>& list, const std::st
       do {
         if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
         std::string path = folder + AnsiFromWide(data.cFileName);
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            PassOverPartialCopy(path, mode == ListingMode::kDestination))
+          continue;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
           subfolders.emplace_back(path + "\\",
                                   (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
