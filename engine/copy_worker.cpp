@@ -7,6 +7,7 @@
 #include "engine/failure.h"
 #include "engine/file_list.h"
 #include "engine/fs.h"
+#include "engine/safe_copy.h"
 #include "engine/settings.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
@@ -38,104 +39,6 @@ class Pause {
   ScopedHandle timer_;
 };
 
-// Size and time of a destination file, to tell afterwards whether a failed copy got as
-// far as creating or overwriting it.
-struct FileState {
-  bool exists = false;
-  DWORD sizeHigh = 0, sizeLow = 0;
-  FILETIME written = {};
-  bool operator==(const FileState& o) const {
-    return exists == o.exists && sizeHigh == o.sizeHigh && sizeLow == o.sizeLow &&
-           CompareFileTime(&written, &o.written) == 0;
-  }
-};
-
-FileState ReadFileState(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  FileState state;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return state;
-  state.exists = true;
-  state.sizeHigh = data.nFileSizeHigh;
-  state.sizeLow = data.nFileSizeLow;
-  state.written = data.ftLastWriteTime;
-  return state;
-}
-
-// One entry's file calls. Each failing call leaves its failure code in `code`; a
-// successful one leaves it as it was.
-struct EntryCalls {
-  int code = 0;
-
-  DWORD Attributes(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) return attributes;
-    code = LastFailureCode();
-    return 0;
-  }
-  void SetAttributes(const std::wstring& path, DWORD attributes) {
-    if (!SetFileAttributesW(path.c_str(), attributes & kSettableAttributes))
-      code = LastFailureCode();
-  }
-  void Copy(const std::wstring& source, const std::wstring& destination) {
-    if (!CopyFileW(source.c_str(), destination.c_str(), FALSE)) code = LastFailureCode();
-  }
-};
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// A folder path for the attribute calls: without its trailing backslash, unless that
-// would leave a bare drive designator.
-std::string FolderForAttributes(std::string folder) {
-  if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
-  return folder;
-}
-
-// A copy that failed after it had created or overwritten the destination (a full disk
-// part-way through) leaves a truncated file; it goes, so no damaged copy looks like a
-// backup. A destination the failed copy never touched (source missing or locked,
-// destination in use) is left as it was.
-void RemoveDamagedCopy(const std::wstring& destination, const FileState& before) {
-  FileState after = ReadFileState(destination);
-  if (!after.exists || after == before) return;
-  SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(destination.c_str());
-}
-
-// Copies one file over any older copy, making missing destination folders and trying
-// once more when the path was missing; returns the failure code, 0 on success.
-int CopyFileOver(const std::string& source, const std::string& destination) {
-  const std::wstring sourceW = FilePathW(source);
-  const std::wstring destinationW = FilePathW(destination);
-  QuietErrors quiet;
-  EntryCalls calls;
-  if (calls.Attributes(destinationW) != 0) calls.SetAttributes(destinationW, 0);
-  calls.code = 0;
-  const FileState before = ReadFileState(destinationW);
-  calls.Copy(sourceW, destinationW);
-  if (calls.code == kPathNotFound) {
-    calls.code = 0;
-    std::string folder = FolderOf(destination);
-    MakeFolderPath(folder);
-    DWORD folderAttributes = calls.Attributes(FilePathW(FolderForAttributes(FolderOf(source))));
-    calls.SetAttributes(FilePathW(FolderForAttributes(folder)), folderAttributes);
-    calls.code = 0;
-    calls.Copy(sourceW, destinationW);
-  }
-  if (calls.code != 0) {
-    RemoveDamagedCopy(destinationW, before);
-  } else if (g_settings.UseArchiveBit == 1) {
-    // A source whose attributes cannot be read is left alone rather than stripped.
-    DWORD attributes = GetFileAttributesW(sourceW.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-      SetFileAttributesW(sourceW.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE) &
-                                              kSettableAttributes);
-  }
-  return calls.code;
-}
-
 void ReportFailure(WorkerContext& c, int n, const std::string& source, int code) {
   int count = c.host.SkippedAdd(source);
   c.host.SetSkippedLabel(std::to_string(count) + " Skipped files - See log for details");
@@ -154,7 +57,9 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
 
   // With no destination text (the main window is gone) the bare relative path would
   // land in the process's current folder, so nothing is touched.
-  int code = destinationFolder.empty() ? kPathNotFound : CopyFileOver(source, destination);
+  int code = destinationFolder.empty()
+                 ? kPathNotFound
+                 : CopyFileOver(source, destination, g_settings.UseArchiveBit == 1);
   if (code != 0) ReportFailure(c, n, source, code);
 }
 

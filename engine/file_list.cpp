@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "engine/fs.h"
+#include "engine/safe_copy.h"
 #include "engine/settings.h"
 
 namespace {
@@ -164,6 +165,9 @@ void Lister::ListFolder(const std::string& folder) {
       do {
         if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
         std::string path = folder + AnsiFromWide(data.cFileName);
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            PassOverPartialCopy(path, mode_ == ListingMode::kDestination))
+          continue;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
           subfolders.emplace_back(path + "\\",
                                   (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);

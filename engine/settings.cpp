@@ -6,11 +6,16 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/fs.h"
+#include "engine/ini_text.h"
+
 Settings g_settings;
 
 namespace {
 
 constexpr const char* kSection = "Main Settings";
+constexpr size_t kLongestValue = 511;
+constexpr size_t kLargestSettingsFile = 64u << 20;
 
 std::mutex g_logPathLock;
 std::string g_logFilePath = "Stowly.log";
@@ -42,7 +47,59 @@ int HighestStoredSourceKey() {
   return highest;
 }
 
+std::wstring SettingsPathW() {
+  const std::string& path = g_settings.settingsPath;
+  int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
+  wide.pop_back();
+  return wide;
+}
+
+// The settings file's bytes; none when it is missing or unreadable (a card reader with no
+// card gives no system box either).
+std::string ReadSettingsBytes() {
+  QuietErrors quiet;
+  ScopedHandle file(CreateFileW(SettingsPathW().c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string bytes;
+  char buffer[16384];
+  DWORD got = 0;
+  while (file && bytes.size() < kLargestSettingsFile &&
+         ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    bytes.append(buffer, got);
+  return bytes;
+}
+
+// Written beside the file and moved over it, so a failed write (a full card) leaves the
+// older settings whole. Failures are not reported.
+void WriteSettingsBytes(const std::string& text) {
+  QuietErrors quiet;
+  const std::wstring path = SettingsPathW(), fresh = path + L".new";
+  ScopedHandle file(CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  DWORD written = 0;
+  bool whole =
+      WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size();
+  file.Reset();
+  if (!whole || !MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+    DeleteFileW(fresh.c_str());
+}
+
+// At most 511 bytes, never ending inside a character.
+std::string CutToValueLimit(std::string value) {
+  if (value.size() <= kLongestValue) return value;
+  size_t cut = kLongestValue;
+  while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+  value.resize(cut);
+  return value;
+}
+
 void CreateFolderIfMissing(const std::string& path) {
+  QuietErrors quiet;
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA(path.c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
@@ -103,15 +160,15 @@ std::string ResolveSettingsPath(bool localMode) {
 }
 
 std::string ReadSetting(const char* key, const char* defaultValue) {
-  char buffer[512] = {};
-  GetPrivateProfileStringA(kSection, key, defaultValue, buffer, sizeof buffer,
-                           g_settings.settingsPath.c_str());
-  return buffer;
+  std::string value;
+  if (!FindIniValue(IniTextAsUtf8(ReadSettingsBytes()), kSection, key, value)) value = defaultValue;
+  return CutToValueLimit(value);
 }
 
 void WriteSetting(const char* key, const std::string& value) {
-  WritePrivateProfileStringA(kSection, key, value.empty() ? nullptr : value.c_str(),
-                             g_settings.settingsPath.c_str());
+  const std::string bytes = ReadSettingsBytes();
+  std::string text = SetIniValue(IniTextAsUtf8(bytes), kSection, key, value);
+  if (text != bytes) WriteSettingsBytes(text);
 }
 
 std::string LogFilePath() {

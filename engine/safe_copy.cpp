@@ -1,0 +1,138 @@
+#include "engine/safe_copy.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/failure.h"
+#include "engine/file_list.h"
+#include "engine/fs.h"
+
+namespace {
+
+constexpr DWORD kSettableAttributes = 0x27;  // read-only, hidden, system, archive
+constexpr char kPartialSuffix[] = ".Stowly-Partial";
+constexpr size_t kSuffixLength = sizeof kPartialSuffix - 1;
+constexpr size_t kLongestName = 255;  // characters in one path component
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// A folder path for the attribute calls: without its trailing backslash, unless that
+// would leave a bare drive designator.
+std::string FolderForAttributes(std::string folder) {
+  if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+size_t WideLength(const std::string& text) {
+  if (text.empty()) return 0;
+  int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  return length > 0 ? static_cast<size_t>(length) : text.size();
+}
+
+void RemoveFile(const std::wstring& path) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(path.c_str());
+}
+
+// A drive or share root is hidden and system; given to a destination folder, those bits
+// would make the backup vanish from Explorer.
+void CopyFolderAttributes(const std::string& sourceFolder, const std::string& destinationFolder) {
+  const std::wstring from = FilePathW(FolderForAttributes(sourceFolder));
+  if (PathIsRootW(from.c_str())) return;
+  DWORD attributes = GetFileAttributesW(from.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
+  SetFileAttributesW(FilePathW(FolderForAttributes(destinationFolder)).c_str(),
+                     attributes & kSettableAttributes);
+}
+
+int CopyOnce(const std::wstring& source, const std::wstring& target) {
+  return CopyFileW(source.c_str(), target.c_str(), FALSE) ? 0 : LastFailureCode();
+}
+
+// Writes the new copy under its temporary name; a missing destination path is made and
+// the copy tried once more.
+int CopyToPartial(const std::string& source, const std::string& destination,
+                  const std::wstring& partial) {
+  const std::wstring sourceW = FilePathW(source);
+  int code = CopyOnce(sourceW, partial);
+  if (code != kPathNotFound) return code;
+  MakeFolderPath(FolderOf(destination));
+  CopyFolderAttributes(FolderOf(source), FolderOf(destination));
+  return CopyOnce(sourceW, partial);
+}
+
+// The complete new copy takes the older copy's place, even a read-only, hidden or system
+// one; when the older copy cannot be replaced (in use) it keeps its attributes too.
+int ReplaceOlderCopy(const std::wstring& partial, const std::wstring& destination) {
+  DWORD older = GetFileAttributesW(destination.c_str());
+  if (older != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(destination.c_str(), 0);
+  if (MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+  int code = LastFailureCode();
+  if (older != INVALID_FILE_ATTRIBUTES)
+    SetFileAttributesW(destination.c_str(), older & kSettableAttributes);
+  return code;
+}
+
+// Keeps read-only, hidden and system and clears archive; a source whose attributes cannot
+// be read is left alone rather than stripped.
+void ClearArchive(const std::wstring& source) {
+  DWORD attributes = GetFileAttributesW(source.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES)
+    SetFileAttributesW(source.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE) &
+                                           kSettableAttributes);
+}
+
+}  // namespace
+
+std::string PartialCopyPath(const std::string& destination) {
+  const std::string folder = FolderOf(destination);
+  const std::string name = destination.substr(folder.size());
+  if (WideLength(name) + kSuffixLength <= kLongestName) return destination + kPartialSuffix;
+  // No room for the suffix: a short name made from the long one (FNV-1a).
+  std::uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+  char hex[17] = {};
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return folder + "~" + hex + kPartialSuffix;
+}
+
+bool IsPartialCopyName(const std::string& path) {
+  return path.size() >= kSuffixLength &&
+         _strnicmp(path.c_str() + path.size() - kSuffixLength, kPartialSuffix, kSuffixLength) == 0;
+}
+
+bool PassOverPartialCopy(const std::string& path, bool remove) {
+  if (!IsPartialCopyName(path)) return false;
+  if (remove) {
+    QuietErrors quiet;
+    RemoveFile(FilePathW(path));
+  }
+  return true;
+}
+
+int CopyFileOver(const std::string& source, const std::string& destination,
+                 bool clearSourceArchive) {
+  const std::wstring destinationW = FilePathW(destination);
+  const std::wstring partialW = FilePathW(PartialCopyPath(destination));
+  QuietErrors quiet;
+  DWORD existing = GetFileAttributesW(destinationW.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY))
+    return kPermissionDenied;
+  RemoveFile(partialW);  // left by a run that was cut short
+  int code = CopyToPartial(source, destination, partialW);
+  if (code == 0) code = ReplaceOlderCopy(partialW, destinationW);
+  if (code != 0) {
+    RemoveFile(partialW);
+    return code;
+  }
+  if (clearSourceArchive) ClearArchive(FilePathW(source));
+  return 0;
+}
