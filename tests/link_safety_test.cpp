@@ -24,6 +24,8 @@ class LinkSafety : public ::testing::Test {
     ASSERT_TRUE(HostSymlink(copy + "sub\\deeplink", outside + "deep\\"));
   }
 
+  void TearDown() override { RemoveTreeOnHost(dir.path()); }
+
   void ExpectOutsideWhole() {
     EXPECT_EQ(ReadTree(outside),
               (Files{{"precious.txt", "keep me"}, {"deep\\more.txt", "keep me too"}}));

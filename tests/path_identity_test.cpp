@@ -166,6 +166,7 @@ TEST(FolderIdentity, ReadsOneIdentityForEveryWayToAFolder) {
   EXPECT_EQ(FolderContains(data + "inside\\", "V:\\data\\"), Containment::kNo);
   EXPECT_TRUE(IsIllegalConfiguration(hostView + "inside\\", {"V:\\data\\"}));
   EXPECT_FALSE(IsIllegalConfiguration(dir / "backup\\", {"V:\\data\\"}));
+  RemoveTreeOnHost(dir.path());
 }
 
 }  // namespace

@@ -381,3 +381,8 @@ MappedDrive::MappedDrive(char letter, const std::string& folder)
 MappedDrive::~MappedDrive() {
   if (!link_.empty()) RunHost("/bin/rm -f \"" + link_ + "\"");
 }
+
+void RemoveTreeOnHost(const std::string& folder) {
+  std::string unixPath = HostPath(folder);
+  if (unixPath.size() > 1) RunHost("/bin/rm -rf \"" + unixPath + "\"");
+}

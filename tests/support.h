@@ -117,3 +117,6 @@ class MappedDrive {
  private:
   std::string root_, link_;
 };
+// Removes a folder and everything in it from the host side: host links in it go as links,
+// which no Windows file call under Wine can do.
+void RemoveTreeOnHost(const std::string& folder);
