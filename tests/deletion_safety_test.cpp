@@ -102,11 +102,16 @@ class DeletionSafety : public ::testing::Test {
   }
 
   // Both drives emptied (links included, from the host side), the source and the things
-  // outside every backup made again.
+  // outside every backup made again. The folders behind the drive letters stay, so the
+  // mappings and the current folder keep pointing at them.
   void Reset() {
     for (const std::string& folder : {sroot, droot, outside}) {
-      RemoveTreeOnHost(folder);
-      MakeFiles(folder, {});
+      WIN32_FIND_DATAA data;
+      HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+      for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data))
+        if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..")
+          RemoveTreeOnHost(folder + data.cFileName);
+      if (find != INVALID_HANDLE_VALUE) FindClose(find);
     }
     MakeFiles(outside, {{"precious.txt", "not a backup"}});
     MakeFiles("S:\\Data\\", kSource);

@@ -384,5 +384,8 @@ MappedDrive::~MappedDrive() {
 
 void RemoveTreeOnHost(const std::string& folder) {
   std::string unixPath = HostPath(folder);
-  if (unixPath.size() > 1) RunHost("/bin/rm -rf \"" + unixPath + "\"");
+  if (unixPath.size() <= 1) return;
+  RunHost("/bin/rm -rf \"" + unixPath + "\"");
+  // A host program started from Wine is not waited for: its work shows when it is done.
+  for (int tries = 0; tries < 500 && Exists(folder); ++tries) Sleep(10);
 }

@@ -95,7 +95,8 @@ int RunProcess(const std::string& commandLine, DWORD timeoutMs);
 HWND OpenMainWindow(const std::string& iniPath);
 void CloseMainWindow();
 
-// Runs a host (Unix) program, such as /bin/ln or /bin/chmod, and waits for it.
+// Starts a host (Unix) program, such as /bin/ln or /bin/rm. Wine does not let it be waited
+// for, so callers wait for its effect.
 void RunHost(const std::string& commandLine);
 // The host path of a Windows path, or "" outside Wine.
 std::string HostPath(const std::string& path);
