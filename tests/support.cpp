@@ -399,3 +399,68 @@ void CloseMainWindow() {
   }
   g_quitRequested = false;
 }
+
+void RunHost(const std::string& commandLine) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return;
+  WaitForSingleObject(process.hProcess, 30000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+std::string HostPath(const std::string& path) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+  char* unix = toUnix ? toUnix(Wide(path).c_str()) : nullptr;
+  if (!unix) return {};
+  std::string result = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  while (result.size() > 1 && result.back() == '/') result.pop_back();
+  // The prefix's drive C: seen without its dosdevices link, whose name has a colon.
+  size_t drive = result.find("/dosdevices/c:/");
+  if (drive != std::string::npos) result.replace(drive, 15, "/drive_c/");
+  return result;
+}
+
+bool HostSymlink(const std::string& link, const std::string& target) {
+  std::string plainLink = link;
+  while (plainLink.size() > 3 && plainLink.back() == '\\') plainLink.pop_back();
+  std::string unixTarget = HostPath(target);
+  size_t cut = plainLink.rfind('\\');
+  std::string unixParent = HostPath(plainLink.substr(0, cut + 1));
+  if (unixTarget.empty() || unixParent.empty()) return false;
+  std::string unixLink = unixParent + "/" + plainLink.substr(cut + 1);
+  RunHost("/bin/ln -sfn \"" + unixTarget + "\" \"" + unixLink + "\"");
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  for (int tries = 0; tries < 100; ++tries, Sleep(20))
+    if ((attributes = GetFileAttributesA(plainLink.c_str())) != INVALID_FILE_ATTRIBUTES) break;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+MappedDrive::MappedDrive(char letter, const std::string& folder)
+    : root_(std::string(1, letter) + ":\\") {
+  char prefix[MAX_PATH] = {};
+  std::string unixPath = HostPath(folder);
+  if (unixPath.empty() || !GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH)) return;
+  link_ = std::string(prefix) + "/dosdevices/" + static_cast<char>(tolower(letter)) + ":";
+  RunHost("/bin/ln -sfn \"" + unixPath + "\" \"" + link_ + "\"");
+  for (int i = 0; i < 500 && !ready(); ++i) Sleep(10);
+}
+
+MappedDrive::~MappedDrive() {
+  if (!link_.empty()) RunHost("/bin/rm -f \"" + link_ + "\"");
+}
+
+void RemoveTreeOnHost(const std::string& folder) {
+  std::string unixPath = HostPath(folder);
+  if (unixPath.size() <= 1) return;
+  RunHost("/bin/rm -rf \"" + unixPath + "\"");
+  // A host program started from Wine is not waited for: its work shows when it is done.
+  for (int tries = 0; tries < 500 && Exists(folder); ++tries) Sleep(10);
+}

@@ -162,3 +162,30 @@ int RunProcess(const std::string& commandLine, DWORD timeoutMs);
 // read from iniPath; closes any main window still open.
 HWND OpenMainWindow(const std::string& iniPath);
 void CloseMainWindow();
+
+// Starts a host (Unix) program, such as /bin/ln or /bin/rm. Wine does not let it be waited
+// for, so callers wait for its effect.
+void RunHost(const std::string& commandLine);
+// The host path of a Windows path, or "" outside Wine.
+std::string HostPath(const std::string& path);
+// A host symbolic link at `link` (Windows path) to `target`; Wine shows it as a reparse
+// point. False when it could not be made.
+bool HostSymlink(const std::string& link, const std::string& target);
+
+// A drive letter mapped to a folder the way Wine maps drives (a link in the prefix's
+// dosdevices folder); unmapped when the object goes.
+class MappedDrive {
+ public:
+  MappedDrive(char letter, const std::string& folder);
+  ~MappedDrive();
+  MappedDrive(const MappedDrive&) = delete;
+  MappedDrive& operator=(const MappedDrive&) = delete;
+  bool ready() const { return Exists(root_); }
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_, link_;
+};
+// Removes a folder and everything in it from the host side: host links in it go as links,
+// which no Windows file call under Wine can do.
+void RemoveTreeOnHost(const std::string& folder);

@@ -1,0 +1,54 @@
+// Folder paths compared by what they are, not by how they are spelled: one canonical form
+// for a folder path, the identity of a folder on its volume, containment decided by that
+// identity, and the rules that keep a backup's deletions inside its destination copies.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// "X:\dir\" or "\\server\share\dir\": '/' read as '\', doubled backslashes, the \\?\ and
+// \\?\UNC\ prefixes, "." and ".." segments and surrounding blanks taken out, the drive
+// letter upper-cased, one trailing backslash. Empty when the text is not an absolute
+// folder path ("", ".", "\", "Data\", "C:Data" and the like).
+std::string NormalizeFolderPath(const std::string& path);
+
+// A folder as its volume knows it. Some volumes (certain network and FAT drivers) give no
+// file index: an index of 0 identifies nothing, so two such folders can be neither told
+// apart nor matched.
+struct FolderIdentity {
+  DWORD volume = 0;
+  ULONGLONG index = 0;
+  bool known() const { return index != 0; }
+  bool operator==(const FolderIdentity&) const = default;
+};
+
+// An absolute ANSI path for the W file calls, with the \\?\ prefix once it is long; and
+// back from a wide name.
+std::wstring WidePath(const std::string& absolutePath);
+std::string NarrowText(const std::wstring& text);
+
+// Reads a folder's identity; a link gives its target's. False when it cannot be opened.
+bool ReadFolderIdentity(const std::string& folder, FolderIdentity& identity);
+using IdentityReader = std::function<bool(const std::string& folder, FolderIdentity& identity)>;
+
+// kMaybe: no identity could settle it. A check that refuses treats it as kYes; a check
+// that allows a deletion treats it as kNo.
+enum class Containment { kNo, kYes, kMaybe };
+
+// Whether path is folder or lies inside it, both normalised. Decided by identity where the
+// folders exist (another drive letter, a link or another spelling of the same folder
+// counts); a missing folder is judged through its nearest existing ancestor.
+Containment FolderContains(const std::string& folder, const std::string& path,
+                           const IdentityReader& read = ReadFolderIdentity);
+
+// The destination copy of a normalised source folder, as the job maps it: destination + the
+// source path without its first three characters.
+std::string CopyFolderOf(const std::string& destination, const std::string& source);
+
+// True when the destination is a source folder, lies inside one or is the drive root of
+// one, or when the destination copy of a source overlaps a source folder: Full Mirror
+// would then delete a source. Paths normalised; a source that is not (empty) is ignored.
+bool IsIllegalConfiguration(const std::string& destination, const std::vector<std::string>& sources,
+                            const IdentityReader& read = ReadFolderIdentity);
