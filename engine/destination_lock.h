@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/failure.h"
+#include "engine/fs.h"
 
 inline constexpr const char* kLockFileName = "Stowly.lock";
 inline constexpr const char* kDestinationBusyLine =

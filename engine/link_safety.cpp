@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "engine/failure.h"
+#include "engine/fs.h"
 #include "engine/path_identity.h"
 
 namespace {

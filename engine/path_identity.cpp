@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "engine/failure.h"
+#include "engine/fs.h"
 
 namespace {
 
