@@ -105,7 +105,7 @@ class BenchHost : public JobHost {
   }
   bool WindowGone() override { return false; }
   bool QuitRequested() override { return false; }
-  void CloseWindow() override {}
+  void CloseWindow(int) override {}
   int ShowMessage(const std::string&, unsigned) override { return IDOK; }
 
  private:
@@ -177,7 +177,7 @@ int RunListing(const std::string& tree, const std::string& scratch, int reps) {
       if (which == 0) {
         list.assign(1, std::string());
         start = Seconds();
-        count = ListFiles(host, root, list, 0, ListingMode::kSource);
+        count = ListFiles(host, root, list, 0, {ListingMode::kSource, host.Destination()});
         seconds = Seconds() - start;
       } else {
         std::vector<std::string> out;

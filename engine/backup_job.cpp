@@ -6,13 +6,17 @@
 #include <algorithm>
 
 #include "engine/failure.h"
-#include "engine/file_list.h"
 #include "engine/fs.h"
+#include "engine/link_safety.h"
+#include "engine/path_identity.h"
 #include "engine/settings.h"
 
 namespace {
 
 constexpr unsigned kInformation = MB_OK | MB_ICONINFORMATION;
+constexpr const char* kNeedBoth =
+    "There must be at least 1 source folder and a destination folder.";
+constexpr const char* kIllegal = "Illegal Configuration!  This will copy the source onto itself.";
 
 std::string Num(long long n) { return std::to_string(n); }
 
@@ -21,32 +25,22 @@ std::string Upper(std::string text) {
   return text;
 }
 
+std::string WithoutBackslash(std::string path) {
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  return path;
+}
+
 // A folder that is missing or cannot be listed (unplugged drive, offline share) gives an
-// empty listing, which must never be read as "everything in its copy is gone".
-bool SourceFolderAvailable(const std::string& folder) {
-  std::string path = WithBackslash(folder);
-  if (!IsFolder(path)) return false;
+// empty listing, which must never be read as "everything in its copy is gone". A value
+// that is no absolute folder path is never listed at all.
+bool SourceFolderAvailable(const std::string& path) {
+  if (path.empty() || !IsFolder(path)) return false;
   QuietErrors quiet;
   WIN32_FIND_DATAW data;
   ScopedFind find(FindFirstFileW(FilePathW(path + "*").c_str(), &data));
   if (find.valid()) return true;
   DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
-}
-
-// Creates and removes "Stowly.Test"; 0, or the failure code when the destination refuses.
-int WriteTest(const std::string& destination) {
-  QuietErrors quiet;
-  std::wstring path = FilePathW(destination + "Stowly.Test");
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  // Closing is part of the test (a full or vanished medium can fail it), so it is checked.
-  if (file == INVALID_HANDLE_VALUE || !CloseHandle(file)) {
-    int code = LastFailureCode();
-    return code ? code : 1;
-  }
-  DeleteFileW(path.c_str());
-  return 0;
 }
 
 // Returns false when the entry could not be deleted; its attributes are put back then.
@@ -61,21 +55,42 @@ bool DeleteOrphan(const std::string& entry, int& failureCode) {
   return false;
 }
 
-// The shell's deletion of a whole destination copy: removed, not recycled; 0 or its error.
+// The shell's deletion of a whole destination copy, removed rather than recycled, with no
+// box of its own or of the system's; 0 or its error.
 int ShellDelete(const std::string& path) {
   std::wstring from = WideFromAnsi(path);
   from.append(2, L'\0');
   SHFILEOPSTRUCTW op = {};
   op.wFunc = FO_DELETE;
   op.pFrom = from.c_str();
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+  QuietErrors quiet;
   return SHFileOperationW(&op);
+}
+
+// Everything in the destination folder but the job's lock file.
+std::vector<std::string> EntriesBesideLock(const std::string& destination) {
+  std::vector<std::string> entries;
+  QuietErrors quiet;
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW(FilePathW(destination + "*").c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
+    std::string name = AnsiFromWide(data.cFileName);
+    if (name != "." && name != ".." && Upper(name) != Upper(kLockFileName))
+      entries.push_back(destination + name);
+  }
+  return entries;
 }
 
 }  // namespace
 
 ModeSettings BackupJob::Mode() const {
   return {g_settings.FullMirror, g_settings.DeleteFiles, g_settings.UseArchiveBit};
+}
+
+std::string BackupJob::SourceHeader() const {
+  return g_settings.FullMirror == 1 ? "Getting list of files from source..."
+                                    : "Getting list of changed files from source...";
 }
 
 void BackupJob::Say(const std::string& text, bool select) {
@@ -103,61 +118,109 @@ void BackupJob::ReportMissing(const std::string& folder, bool keepProgressLineLa
   log_.Write(line);
 }
 
+// The source list as it stands, each folder normalised; a value that is no absolute
+// folder path is reported like a missing folder and never listed, mapped or deleted.
 Sources BackupJob::CheckSources() {
   Sources s;
   s.folders = host_.SourceFolders();
   for (const std::string& folder : s.folders) {
-    bool available = SourceFolderAvailable(folder);
+    std::string path = NormalizeFolderPath(folder);
+    bool available = SourceFolderAvailable(path);
+    s.paths.push_back(path);
     s.available.push_back(available);
     if (!available) ReportMissing(folder, false);
   }
   return s;
 }
 
-// Deletes one destination copy through the shell; false when the job must stop.
+// Deletes one destination copy; false when the job must stop. Links inside it go as
+// links first, since the shell's deletion would follow them; where a link cannot be
+// removed (Wine cannot remove a host link) the copy is deleted around its links instead.
 bool BackupJob::DeleteCopy(const std::string& path) {
   if (!IsFolder(path)) return true;
   Say("  Deleting " + path, true);
   Pump();
   log_.Close();  // the copy may hold the log, which goes with it
-  state_.cancel = ShellDelete(path);
+  // A drive root's copy is the destination folder itself: all of it goes but the lock.
+  std::vector<std::string> targets = {path};
+  if (Upper(WithBackslash(path)) == Upper(destination_)) targets = EntriesBesideLock(destination_);
+  bool linksGone = RemoveLinksInside(WithBackslash(path)).failed.empty();
+  state_.cancel = 0;
+  for (const std::string& target : targets) {
+    if (linksGone) {
+      if (int code = ShellDelete(target)) state_.cancel = code;
+      continue;
+    }
+    for (const std::string& left : DeleteTreeWithoutLinks(WithBackslash(target)).left)
+      if (Upper(left) != Upper(destination_)) Say("  Link left in place: " + left);
+  }
   if (state_.cancel == 0) return true;
   Say("Can't delete destination folder...Operation canceled.");
   return false;
 }
 
-bool BackupJob::DeleteDestinationCopies(const std::string& destination, const Sources& s) {
-  for (size_t i = 0; i < s.folders.size(); ++i) {
-    std::string path = DestinationSubtree(destination, s.folders[i]);
-    while (!path.empty() && path.back() == '\\') path.pop_back();
-    if (g_settings.FullMirror == 0 || !s.available[i]) continue;
-    if (IsRootPath(path)) {
-      Say("  Drive root not deleted: " + WithBackslash(path), true);
-      continue;
-    }
-    if (OverlapsMissingCopy(s, destination, path)) {
-      Say("  Not deleted, shares its copy with a missing source folder: " + path, true);
-      continue;
-    }
-    if (!DeleteCopy(path) || host_.WindowGone()) return false;
+// The copy of source i, unless that would cost a copy the job cannot make again.
+bool BackupJob::DeleteCopyOf(const Sources& s, size_t i) {
+  std::string path = WithoutBackslash(DestinationSubtree(destination_, s.paths[i]));
+  if (IsRootPath(path)) {
+    Say("  Drive root not deleted: " + WithBackslash(path), true);
+  } else if (OverlapsMissingCopy(s, destination_, path)) {
+    Say("  Not deleted, shares its copy with a missing source folder: " + path, true);
+  } else if (std::any_of(unreadable_.begin(), unreadable_.end(),
+                         [&](const std::string& u) { return IsAtOrBelow(u, s.paths[i]); })) {
+    Say("  Not deleted, a folder in its source could not be read: " + path, true);
+  } else {
+    return DeleteCopy(path);
   }
   return true;
 }
 
-void BackupJob::ListSources() {
-  std::string header = g_settings.FullMirror == 1 ? "Getting list of files from source..."
-                                                  : "Getting list of changed files from source...";
-  Say(header);
-  host_.Listing();
+bool BackupJob::DeleteDestinationCopies(const Sources& s) {
+  for (size_t i = 0; i < s.folders.size(); ++i) {
+    if (g_settings.FullMirror == 0 || !s.available[i]) continue;
+    if (!DeleteCopyOf(s, i) || host_.WindowGone()) return false;
+  }
+  return true;
+}
+
+void BackupJob::ReportListing(const ListingReport& report) {
+  for (const auto& [folder, code] : report.unreadable) {
+    unreadable_.push_back(folder);
+    int count = host_.SkippedAdd(folder);
+    host_.SetSkippedLabel(Num(count) + " Skipped files - See log for details");
+    log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + folder);
+  }
+  for (const std::string& link : report.linksListedAlready)
+    log_.Write("  Link not followed, its target is listed already: " + link);
+  for (const std::string& link : report.linksIntoDestination)
+    log_.Write("  Link not followed, it leads into the destination folder: " + link);
+}
+
+// Lists every source folder into the master list. Full Mirror lists quietly before it
+// deletes anything, so a folder it cannot read keeps its copy; the lines come after.
+void BackupJob::ListSources(bool quiet) {
+  if (!quiet) {
+    Say(SourceHeader());
+    host_.Listing();
+  }
   Pump();
   state_.foundCount = 0;
+  ListingOptions options{ListingMode::kSource, destination_, quiet};
+  ListingReport report;
   for (const std::string& folder : host_.SourceFolders()) {
     Pump();
     if (host_.WindowGone()) return;
+    std::string path = NormalizeFolderPath(folder);
+    if (!SourceFolderAvailable(path)) continue;
     state_.foundCount +=
-        ListFiles(host_, folder, state_.masterList, state_.foundCount, ListingMode::kSource);
+        ListFiles(host_, path, state_.masterList, state_.foundCount, options, &report);
   }
-  host_.StatusReplaceLast(header + Num(state_.foundCount) + " Files Found");
+  unreadable_.clear();
+  ReportListing(report);
+}
+
+void BackupJob::ShowSourceListing() {
+  host_.StatusReplaceLast(SourceHeader() + Num(state_.foundCount) + " Files Found");
   Pump();
   log_.Write("  ..." + Num(state_.foundCount) + " files found");
 }
@@ -187,6 +250,7 @@ bool BackupJob::CopyFiles() {
   log_.Write("Copying Files...");
   if (closeRequested_ && state_.cancel == 0) state_.cancel = 1;
   WaitForWorkerToEnd(state_, host_);
+  state_.destination = destination_;
   StartCopyWorker(copy_);
   WaitForWorkerIdle();
   // The copy phase is over: a click or a close request from here on cannot cancel it.
@@ -199,12 +263,18 @@ bool BackupJob::CopyFiles() {
 }
 
 // Looked at again right before deleting: a drive unplugged since the listing must not
-// turn its files into orphans.
-bool BackupJob::StillOrphan(Sources& s, const std::string& destination, const std::string& entry) {
-  if (!IsOrphanEntry(s, destination, entry, FileExists)) return false;
-  for (size_t i = 0; i < s.folders.size(); ++i) {
-    if (!IsAtOrBelow(entry, DestinationSubtree(destination, s.folders[i]))) continue;
-    if (!SourceFolderAvailable(s.folders[i])) {
+// turn its files into orphans, nor may a path through a link or below a source folder
+// that could not be read.
+bool BackupJob::StillOrphan(Sources& s, const std::string& entry) {
+  if (PathGoesThroughLink(destination_, entry)) return false;
+  auto sourceHas = [this](const std::string& path) {
+    return FileExists(path) || BelowAny(path, unreadable_);
+  };
+  if (!IsOrphanEntry(s, destination_, entry, sourceHas)) return false;
+  for (size_t i = 0; i < s.paths.size(); ++i) {
+    if (s.paths[i].empty() || !IsAtOrBelow(entry, DestinationSubtree(destination_, s.paths[i])))
+      continue;
+    if (!SourceFolderAvailable(s.paths[i])) {
       s.available[i] = false;
       ReportMissing(s.folders[i], true);
       return false;
@@ -213,33 +283,34 @@ bool BackupJob::StillOrphan(Sources& s, const std::string& destination, const st
   return true;
 }
 
-void BackupJob::ListDestination(const Sources& s, const std::string& destination) {
+void BackupJob::ListDestination(const Sources& s) {
   const std::string header = "Getting complete list of files from destination...";
   Say(header, true);
   host_.Listing();
   Pump();
   state_.foundCount = 0;
+  ListingOptions options{ListingMode::kDestination, destination_, false};
   for (size_t i = 0; i < s.folders.size(); ++i) {
     if (!s.available[i]) continue;
     Pump();
     if (host_.WindowGone()) return;
-    state_.foundCount += ListFiles(host_, DestinationSubtree(destination, s.folders[i]),
-                                   state_.masterList, state_.foundCount, ListingMode::kDestination);
+    state_.foundCount += ListFiles(host_, DestinationSubtree(destination_, s.paths[i]),
+                                   state_.masterList, state_.foundCount, options);
   }
   host_.StatusReplaceLast(header + Num(state_.foundCount) + " Files Found");
   Pump();
   log_.Write("  ..." + Num(state_.foundCount) + " files found");
 }
 
-void BackupJob::DeleteOrphans(Sources& s, const std::string& destination) {
+void BackupJob::DeleteOrphans(Sources& s) {
   Say("Deleting files from destination folder that are not found in source folders...", true);
   int deleted = 0;
-  std::string logPath = Upper(LogFilePath());
+  const std::string logPath = Upper(LogFilePath()), lockPath = Upper(destination_ + kLockFileName);
   for (int k = 1; k <= state_.foundCount && static_cast<size_t>(k) <= state_.masterList.size();
        ++k) {
     const std::string entry = state_.masterList[k - 1];
     // An entry listed twice (overlapping source folders) is gone after its first turn.
-    if (FileExists(entry) && StillOrphan(s, destination, entry)) {
+    if (Upper(entry) != lockPath && FileExists(entry) && StillOrphan(s, entry)) {
       int code = 0;
       if (Upper(entry) == logPath) {
         log_.Write("  Skipped Stowly Log File");
@@ -247,6 +318,7 @@ void BackupJob::DeleteOrphans(Sources& s, const std::string& destination) {
         ++deleted;
         log_.Write("  Deleted " + entry);
       } else {
+        ++orphanFailures_;
         log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + entry);
       }
     }
@@ -265,10 +337,9 @@ void BackupJob::RemoveOrphans() {
   // Availability is checked before the header goes up, since the listing keeps
   // rewriting the status list's last line.
   Sources s = CheckSources();
-  std::string destination = host_.Destination();
-  ListDestination(s, destination);
+  ListDestination(s);
   if (host_.WindowGone()) return;
-  DeleteOrphans(s, destination);
+  DeleteOrphans(s);
 }
 
 void BackupJob::StartLines() {
@@ -277,7 +348,11 @@ void BackupJob::StartLines() {
   host_.SetSkippedLabel("Skipped files - See log for details");
   state_.cancel = 0;
   reportedMissing_.clear();
-  log_.ApplySizeRule(g_settings.MaxLogSize);
+  unreadable_.clear();
+  orphanFailures_ = 0;
+  // Another job's log is never cut short under it.
+  if (lock_.Acquire(destination_) != DestinationLock::State::kBusy)
+    log_.ApplySizeRule(g_settings.MaxLogSize);
   host_.StatusClear();
   host_.SkippedClear();
   if (host_.Silent()) Say("Silent Mode - Begin Automatically");
@@ -285,64 +360,96 @@ void BackupJob::StartLines() {
   Say("Checking Destination Folder...");
 }
 
-// The write test and Full Mirror's removal of the old copies; false when the job stops.
-bool BackupJob::PrepareDestination(const std::string& destination) {
-  if (int code = WriteTest(destination)) {
+// The lock, the write test and Full Mirror's removal of the old copies; false when the
+// job stops before copying.
+bool BackupJob::PrepareDestination() {
+  if (lock_.state() == DestinationLock::State::kBusy) {
+    state_.cancel = 1;
+    Say(kDestinationBusyLine);
+    return false;
+  }
+  if (int code = ProveWritable(destination_)) {
     state_.cancel = code;
     Say("Destination folder is not writable...Operation canceled.");
     return false;
   }
-  if (!DeleteDestinationCopies(destination, CheckSources())) return false;
+  Sources s = CheckSources();
+  bool fullMirror = g_settings.FullMirror != 0;
+  if (fullMirror) ListSources(true);
+  if (host_.WindowGone() || !DeleteDestinationCopies(s)) return false;
   Say("  ...Ok", true);
+  if (fullMirror) {
+    Say(SourceHeader());
+    host_.Listing();
+  } else {
+    ListSources(false);
+  }
+  if (host_.WindowGone()) return false;
+  ShowSourceListing();
   return true;
 }
 
-BackupJob::Ending BackupJob::FinishCopyPhase(bool cancelled) {
+JobOutcome BackupJob::FinishCopyPhase(bool cancelled) {
   int skipped = host_.SkippedCount();
   if (cancelled) {
     // A cancel in the moment after the last entry must not count one file too many.
     int reached = std::min<int>(state_.fileIndex, state_.foundCount);
-    Say(CanceledLine(reached - skipped, state_.foundCount), true);
-    return Ending::kCanceled;
+    Say(CanceledLine(reached - state_.failed, state_.foundCount), true);
+    return JobOutcome::kCanceled;
   }
-  std::string summary = CopySummary(state_.fileIndex - 1 - skipped, state_.foundCount, skipped);
+  std::string summary =
+      CopySummary(state_.fileIndex - 1 - state_.failed, state_.foundCount, skipped);
   host_.StatusReplaceLast(summary);
   log_.Write("  ..." + summary);
   if (g_settings.FullMirror != 1 && g_settings.DeleteFiles != 0) {
     RemoveOrphans();
-    if (host_.WindowGone()) return Ending::kStopped;
+    if (host_.WindowGone()) return JobOutcome::kCanceled;
   }
   Say("FINISHED!  Backup is complete.", true);
-  return Ending::kFinished;
+  bool problems = skipped > 0 || orphanFailures_ > 0 || !reportedMissing_.empty();
+  return problems ? JobOutcome::kProblems : JobOutcome::kClean;
 }
 
 // Everything after the checks and the confirmation.
-BackupJob::Ending BackupJob::RunBody() {
+JobOutcome BackupJob::RunBody() {
   StartLines();
-  if (!PrepareDestination(host_.Destination())) return Ending::kStopped;
-  ListSources();
-  if (host_.WindowGone()) return Ending::kStopped;
+  if (!PrepareDestination())
+    return host_.WindowGone() ? JobOutcome::kCanceled : JobOutcome::kStopped;
   bool cancelled = CopyFiles();
-  if (host_.WindowGone()) return Ending::kStopped;
+  if (host_.WindowGone()) return JobOutcome::kCanceled;
   return FinishCopyPhase(cancelled);
 }
 
-bool BackupJob::ChecksPass(bool silent) {
-  std::string destination = host_.Destination();
-  if (host_.SourceFolders().empty() || destination.empty()) {
-    host_.ShowMessage("There must be at least 1 source folder and a destination folder.",
-                      kInformation);
-    return false;
+// A message that would be a box: in silent mode nobody is there to close it, so it goes
+// to the status list and, where the destination may be written, to the log.
+void BackupJob::Refuse(const std::string& message, bool silent, bool logIt) {
+  if (!silent) {
+    host_.ShowMessage(message, kInformation);
+    return;
+  }
+  host_.StatusAdd(message, true);
+  refusalLogged_ = logIt;
+  if (logIt) log_.Write(message);
+}
+
+BackupJob::Check BackupJob::Checks(bool silent) {
+  std::vector<std::string> folders = host_.SourceFolders();
+  destination_ = NormalizeFolderPath(host_.Destination());
+  if (folders.empty() || destination_.empty()) {
+    Refuse(kNeedBoth, silent, !destination_.empty());
+    return Check::kRefused;
   }
   if (!silent &&
       host_.ShowMessage(ConfirmationText(Mode()), MB_OKCANCEL | MB_ICONINFORMATION) == IDCANCEL)
-    return false;
-  if (IllegalConfiguration(destination, host_.SourceFolders())) {
-    host_.ShowMessage("Illegal Configuration!  This will copy the source onto itself.",
-                      kInformation);
-    return false;
+    return Check::kDeclined;
+  std::vector<std::string> paths;
+  for (const std::string& folder : folders) paths.push_back(NormalizeFolderPath(folder));
+  // The destination is (or holds) a source here, so nothing is written there.
+  if (IsIllegalConfiguration(destination_, paths)) {
+    Refuse(kIllegal, silent, false);
+    return Check::kRefused;
   }
-  return true;
+  return Check::kPass;
 }
 
 void BackupJob::Run() {
@@ -352,22 +459,28 @@ void BackupJob::Run() {
   }
   if (phase_ != Phase::kIdle) return;
   bool silent = host_.Silent();
-  if (!ChecksPass(silent)) return;
-
+  refusalLogged_ = false;
+  Check check = Checks(silent);
+  if (check == Check::kDeclined) return;
   phase_ = Phase::kPreparing;
   closeRequested_ = false;
-  Ending ending = RunBody();
+  outcome_ = check == Check::kRefused ? JobOutcome::kStopped : RunBody();
   // The job has waited for its worker to end, so closing now cuts no copy off half-way.
-  bool closing = closeRequested_ || host_.QuitRequested() || host_.WindowGone() ||
-                 (silent && ending != Ending::kStopped);
-  host_.EnableButton(true);
-  host_.SetButtonText("Backup");
-  if (silent && ending != Ending::kStopped) Say("Silent Mode - Close Program");
+  bool closing = closeRequested_ || host_.QuitRequested() || host_.WindowGone() || silent;
+  if (check == Check::kPass) {
+    host_.EnableButton(true);
+    host_.SetButtonText("Backup");
+  }
+  if (silent && check == Check::kRefused && !refusalLogged_)
+    host_.StatusAdd("Silent Mode - Close Program", false);
+  else if (silent)
+    Say("Silent Mode - Close Program");
   log_.Close();
+  lock_.Release();
   host_.Ended();
   phase_ = Phase::kIdle;
   closeRequested_ = false;
-  if (closing && !host_.WindowGone()) host_.CloseWindow();
+  if (closing && !host_.WindowGone()) host_.CloseWindow(ExitCode());
 }
 
 void BackupJob::RequestClose() {

@@ -1,15 +1,26 @@
 // One whole backup, run on the user-interface thread from the Backup button or the
 // silent first paint. The job owns everything a run shares: its phase, a close asked
-// for mid-job, the folders reported missing, and the state the copy worker shares.
+// for mid-job, the folders reported missing or unreadable, the lock on its destination,
+// and the state the copy worker shares.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "engine/copy_worker.h"
+#include "engine/destination_lock.h"
+#include "engine/file_list.h"
 #include "engine/host.h"
 #include "engine/job_rules.h"
 #include "engine/job_state.h"
 #include "engine/log_file.h"
+
+// What the last job came to, for a scheduled task's exit code.
+enum class JobOutcome {
+  kClean = 0,     // finished and skipped nothing
+  kProblems = 1,  // finished, but skipped files or folders, or left orphans it could not delete
+  kCanceled = 2,  // cancelled
+  kStopped = 3,   // stopped before copying
+};
 
 class BackupJob {
  public:
@@ -29,36 +40,52 @@ class BackupJob {
   // The main window's timer.
   void WorkerEndCheck() { ::WorkerEndCheck(state_); }
   bool WorkerIdle() const { return state_.workerIdle != 0; }
+  // The last job's outcome as an exit code; 0 before any job.
+  int ExitCode() const { return static_cast<int>(outcome_); }
 
  private:
   enum class Phase { kIdle, kPreparing, kCopying, kCleaning };
-  enum class Ending { kStopped, kFinished, kCanceled };
+  enum class Check { kPass, kDeclined, kRefused };
 
-  bool ChecksPass(bool silent);
-  Ending RunBody();
+  Check Checks(bool silent);
+  void Refuse(const std::string& message, bool silent, bool logIt);
+  JobOutcome RunBody();
   void StartLines();
-  bool PrepareDestination(const std::string& destination);
-  bool DeleteDestinationCopies(const std::string& destination, const Sources& s);
+  bool PrepareDestination();
+  bool DeleteDestinationCopies(const Sources& s);
   bool DeleteCopy(const std::string& path);
-  void ListSources();
+  bool DeleteCopyOf(const Sources& s, size_t i);
+  void ListSources(bool quiet);
+  void ShowSourceListing();
+  void ReportListing(const ListingReport& report);
   bool CopyFiles();
   void WaitForWorkerIdle();
-  Ending FinishCopyPhase(bool cancelled);
+  JobOutcome FinishCopyPhase(bool cancelled);
   void RemoveOrphans();
-  void ListDestination(const Sources& s, const std::string& destination);
-  void DeleteOrphans(Sources& s, const std::string& destination);
-  bool StillOrphan(Sources& s, const std::string& destination, const std::string& entry);
+  void ListDestination(const Sources& s);
+  void DeleteOrphans(Sources& s);
+  bool StillOrphan(Sources& s, const std::string& entry);
   Sources CheckSources();
   void ReportMissing(const std::string& folder, bool keepProgressLineLast);
   void Pump();
   void Say(const std::string& text, bool select = false);
   ModeSettings Mode() const;
+  std::string SourceHeader() const;
 
   JobHost& host_;
   LogWriter log_;
   JobState state_;
   WorkerContext copy_{state_, host_, log_};
+  DestinationLock lock_;
   Phase phase_ = Phase::kIdle;
+  JobOutcome outcome_ = JobOutcome::kClean;
   bool closeRequested_ = false;
+  // The destination folder of the running job, normalised.
+  std::string destination_;
   std::vector<std::string> reportedMissing_;
+  // Source folders (and subfolders) the listing could not read: their copies are kept.
+  std::vector<std::string> unreadable_;
+  int orphanFailures_ = 0;
+  // A refused silent job wrote its message to the log (never into a source).
+  bool refusalLogged_ = false;
 };

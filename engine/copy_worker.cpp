@@ -40,6 +40,7 @@ class Pause {
 };
 
 void ReportFailure(WorkerContext& c, int n, const std::string& source, int code) {
+  ++c.state.failed;
   int count = c.host.SkippedAdd(source);
   c.host.SetSkippedLabel(std::to_string(count) + " Skipped files - See log for details");
   c.log.Write("  " + std::to_string(n) + "   Error - " + FailureMessage(code) + "  " + source);
@@ -63,10 +64,9 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
   if (code != 0) ReportFailure(c, n, source, code);
 }
 
-// The destination is read once per run: each read is a round trip to the window's thread.
 void CopyLoop(WorkerContext& c) {
   Pause pause;
-  const std::string destinationFolder = c.host.Destination();
+  const std::string destinationFolder = c.state.destination;
   for (;;) {
     if (c.state.workerIdle != 0 || c.state.cancel != 0) return;
     int n = ++c.state.fileIndex;
@@ -94,6 +94,7 @@ void StartCopyWorker(WorkerContext& context) {
   JobState& s = context.state;
   s.fileIndex = 0;
   if (s.workerIdle == 0) return;
+  s.failed = 0;
   s.workerIdle = 0;
   s.workerAlive = 1;
   HANDLE thread = CreateThread(nullptr, kWorkerStack, CopyWorker, &context, 0, nullptr);

@@ -8,7 +8,7 @@ constexpr int kLockAttempts = 5;
 
 HANDLE CreateNew(const std::string& path, DWORD flags) {
   QuietErrors quiet;
-  return CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+  return CreateFileW(FilePathW(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
                      CREATE_NEW, flags, nullptr);
 }
 
@@ -43,7 +43,7 @@ DestinationLock::State DestinationLock::Acquire(const std::string& destinationFo
     // A file of that name that nobody holds open (a user's, or one a power cut left) is
     // held as it is, and never deleted.
     QuietErrors quiet;
-    file_.Reset(CreateFileW(WidePath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    file_.Reset(CreateFileW(FilePathW(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file_) return state_ = State::kHeld;
     if (GetLastError() == ERROR_SHARING_VIOLATION) return state_ = State::kBusy;

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <unordered_set>
 
+#include "engine/failure.h"
 #include "engine/fs.h"
 #include "engine/safe_copy.h"
 #include "engine/settings.h"
@@ -88,52 +89,71 @@ const char* ListingHeader(ListingMode mode) {
 // so far, so links that lead back into the tree or loop end promptly.
 class Lister {
  public:
-  Lister(JobHost& host, std::vector<std::string>& list, int alreadyFound, ListingMode mode)
-      : host_(host), list_(list), alreadyFound_(alreadyFound), mode_(mode) {}
+  Lister(JobHost& host, std::vector<std::string>& list, int alreadyFound,
+         const ListingOptions& options, ListingReport* report)
+      : host_(host), list_(list), alreadyFound_(alreadyFound), options_(options), report_(report) {}
 
   int Run(std::string root) {
     if (root.empty() || root.back() != '\\') root += '\\';
-    if (mode_ == ListingMode::kSource && g_settings.FullMirror != 1)
-      destination_ = host_.Destination();
+    bool source = options_.mode == ListingMode::kSource;
+    if (source && g_settings.FullMirror != 1) admitAgainst_ = options_.destination;
     FolderKey key;
     std::wstring rootPath;
+    if (source && !options_.destination.empty() &&
+        ReadFolderKey(FilePathW(options_.destination), key, nullptr) && KnownKey(key))
+      destinationKey_ = key;
     if (ReadFolderKey(FilePathW(root), key, &rootPath)) {
       if (KnownKey(key)) visited_.insert(key);
       if (!rootPath.empty()) openTrees_.push_back(rootPath);
     }
-    ListFolder(root);
+    ListFolder(root, true);
     return running_;
   }
 
  private:
-  void ListFolder(const std::string& folder);
+  void ListFolder(const std::string& folder, bool root);
+  void ListEntries(const std::string& folder, bool root,
+                   std::vector<std::pair<std::string, bool>>& subfolders);
   bool ShouldDescend(const std::string& folder, bool isLink, std::wstring& linkTarget);
   void Append(std::string path);
 
   JobHost& host_;
   std::vector<std::string>& list_;
   const int alreadyFound_;
-  const ListingMode mode_;
+  const ListingOptions& options_;
+  ListingReport* report_;
   int running_ = 0;
-  // Read once per listing; empty when every file is admitted.
-  std::string destination_;
+  // Fast Mirror's destination; empty when every file is admitted.
+  std::string admitAgainst_;
+  // The destination folder as its volume knows it: never entered from a source.
+  FolderKey destinationKey_{0, 0, 0};
   std::set<FolderKey> visited_;
   // The real paths of the listed root and of every link being followed, innermost last.
   std::vector<std::wstring> openTrees_;
 };
 
-// A link is followed only when its target lies outside every tree being listed and was
-// not met before; otherwise its files are listed under their real path. Plain folders
-// are always listed: a volume that gives no real folder identities (index 0) must never
-// lose a folder to this guard. A followed link's real path comes back in linkTarget.
+// A link is followed only from a source, when its target lies outside every tree being
+// listed and was not met before; otherwise its files are listed under their real path.
+// Plain folders are always listed: a volume that gives no real folder identities (index 0)
+// must never lose a folder to this guard. A followed link's real path comes back in
+// linkTarget.
 bool Lister::ShouldDescend(const std::string& folder, bool isLink, std::wstring& linkTarget) {
   linkTarget.clear();
+  if (isLink && options_.mode == ListingMode::kDestination) return false;
   FolderKey key;
   if (!ReadFolderKey(FilePathW(folder), key, isLink ? &linkTarget : nullptr)) return true;
+  if (KnownKey(key) && key == destinationKey_) {
+    if (report_) report_->linksIntoDestination.push_back(folder);
+    return false;
+  }
   if (isLink) {
-    if (KnownKey(key) && visited_.count(key)) return false;
+    bool listedAlready = KnownKey(key) && visited_.count(key);
     for (const std::wstring& tree : openTrees_)
-      if (!linkTarget.empty() && StartsWithIgnoringCase(linkTarget, tree)) return false;
+      if (!linkTarget.empty() && StartsWithIgnoringCase(linkTarget, tree)) listedAlready = true;
+    if (listedAlready) {
+      if (report_) report_->linksListedAlready.push_back(folder);
+      return false;
+    }
   }
   if (KnownKey(key)) visited_.insert(key);
   return true;
@@ -146,44 +166,53 @@ void Lister::Append(std::string path) {
   ++running_;
 }
 
-void Lister::ListFolder(const std::string& folder) {
-  host_.StatusReplaceLast(ListingHeader(mode_) + std::to_string(alreadyFound_ + running_) +
-                          " Files Found");
-  host_.Pump();
-
-  std::vector<std::pair<std::string, bool>> subfolders;
+// A folder's own files, in the file system's order; its subfolders are returned. A folder
+// that cannot be read is reported, except a root that is simply missing (the job says so).
+void Lister::ListEntries(const std::string& folder, bool root,
+                         std::vector<std::pair<std::string, bool>>& subfolders) {
   // Fast Mirror's change filter: a file is copied when its copy is missing or its archive
   // attribute is set.
   std::unique_ptr<DestinationFolder> copies;
-  if (!destination_.empty())
-    copies = std::make_unique<DestinationFolder>(DestinationPath(destination_, folder));
-  {
-    QuietErrors quiet;
-    WIN32_FIND_DATAW data;
-    ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
-    if (find.valid()) {
-      do {
-        if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-        std::string path = folder + AnsiFromWide(data.cFileName);
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            PassOverPartialCopy(path, mode_ == ListingMode::kDestination))
-          continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          subfolders.emplace_back(path + "\\",
-                                  (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
-        } else if (!copies || !copies->Holds(data.cFileName) ||
-                   (data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE)) {
-          Append(std::move(path));
-        }
-      } while (FindNextFileW(find.get(), &data));
-    }
+  if (!admitAgainst_.empty())
+    copies = std::make_unique<DestinationFolder>(DestinationPath(admitAgainst_, folder));
+  QuietErrors quiet;
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
+  if (!find.valid()) {
+    DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
+    bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ||
+                   (root && error == ERROR_PATH_NOT_FOUND);
+    if (!missing && report_) report_->unreadable.emplace_back(folder, FailureCodeFromWin32(error));
+    return;
   }
+  bool destination = options_.mode == ListingMode::kDestination;
+  do {
+    if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
+    std::string path = folder + AnsiFromWide(data.cFileName);
+    bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder)
+      subfolders.emplace_back(path + "\\",
+                              (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+    else if (PassOverPartialCopy(path, destination))
+      continue;
+    else if (!copies || !copies->Holds(data.cFileName) ||
+             (data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE))
+      Append(std::move(path));
+  } while (FindNextFileW(find.get(), &data));
+}
 
+void Lister::ListFolder(const std::string& folder, bool root) {
+  if (!options_.quiet)
+    host_.StatusReplaceLast(ListingHeader(options_.mode) +
+                            std::to_string(alreadyFound_ + running_) + " Files Found");
+  host_.Pump();
+  std::vector<std::pair<std::string, bool>> subfolders;
+  ListEntries(folder, root, subfolders);
   std::wstring linkTarget;
   for (auto& [subfolder, isLink] : subfolders) {
     if (!ShouldDescend(subfolder, isLink, linkTarget)) continue;
     if (!linkTarget.empty()) openTrees_.push_back(linkTarget);
-    ListFolder(subfolder);
+    ListFolder(subfolder, false);
     if (!linkTarget.empty()) openTrees_.pop_back();
   }
 }
@@ -208,6 +237,6 @@ std::string Counterpart(const std::string& destinationFolder, const std::string&
 }
 
 int ListFiles(JobHost& host, const std::string& folder, std::vector<std::string>& list,
-              int alreadyFound, ListingMode mode) {
-  return Lister(host, list, alreadyFound, mode).Run(folder);
+              int alreadyFound, const ListingOptions& options, ListingReport* report) {
+  return Lister(host, list, alreadyFound, options, report).Run(folder);
 }

@@ -1,6 +1,7 @@
 // File enumeration and the path rules that tie the source and destination trees together.
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/host.h"
@@ -16,9 +17,27 @@ std::string DestinationSubtree(const std::string& destinationFolder,
 std::string Counterpart(const std::string& destinationFolder, const std::string& sourceFolder,
                         const std::string& destinationPath);
 
+// How a listing runs. The destination folder (normalised) is never entered from a
+// source, and gives Fast Mirror its change filter; a quiet listing leaves the status
+// list alone.
+struct ListingOptions {
+  ListingMode mode = ListingMode::kSource;
+  std::string destination;
+  bool quiet = false;
+};
+
+// What a listing met besides files: folders it could not read (with the failure code),
+// and links it did not follow.
+struct ListingReport {
+  std::vector<std::pair<std::string, int>> unreadable;
+  std::vector<std::string> linksListedAlready;
+  std::vector<std::string> linksIntoDestination;
+};
+
 // Appends the files below folder (depth first) to list after its first alreadyFound
 // entries and returns how many it appended. The status list's last line shows the
 // phase's header with the running total. In source mode Fast Mirror admits only files
-// whose copy is missing or whose archive attribute is set.
+// whose copy is missing or whose archive attribute is set. A destination listing never
+// follows a link.
 int ListFiles(JobHost& host, const std::string& folder, std::vector<std::string>& list,
-              int alreadyFound, ListingMode mode);
+              int alreadyFound, const ListingOptions& options, ListingReport* report = nullptr);

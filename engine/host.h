@@ -50,8 +50,9 @@ class JobHost {
   // The window is gone (destroyed mid-job), or the program was asked to quit.
   virtual bool WindowGone() = 0;
   virtual bool QuitRequested() = 0;
-  // Closes the window once the job has ended (silent runs, a close asked for mid-job).
-  virtual void CloseWindow() = 0;
+  // Closes the window once the job has ended (silent runs, a close asked for mid-job),
+  // with the job's exit code as the program's.
+  virtual void CloseWindow(int exitCode) = 0;
   // A message box owned by the window, caption "Stowly Message"; returns the button.
   virtual int ShowMessage(const std::string& text, unsigned flags) = 0;
 };

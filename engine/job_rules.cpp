@@ -11,10 +11,6 @@ std::string Upper(std::string text) {
   return text;
 }
 
-bool IsFolderPath(const std::string& f) {
-  return f.size() >= 3 && (f[1] == ':' || f.compare(0, 2, "\\\\") == 0);
-}
-
 }  // namespace
 
 std::string ConfirmationText(const ModeSettings& mode) {
@@ -84,24 +80,17 @@ bool IsRootPath(const std::string& path) {
   return share == std::string::npos || path.find('\\', share + 1) == std::string::npos;
 }
 
-bool IllegalConfiguration(const std::string& destination, const std::vector<std::string>& folders) {
+bool BelowAny(const std::string& path, const std::vector<std::string>& folders) {
   for (const std::string& folder : folders)
-    if (folder.substr(0, 3) == destination) return true;
-  for (const std::string& folder : folders) {
-    if (!IsFolderPath(folder)) continue;
-    if (IsAtOrBelow(destination, folder)) return true;
-    std::string subtree = DestinationSubtree(destination, folder);
-    for (const std::string& other : folders)
-      if (IsFolderPath(other) && IsAtOrBelow(other, subtree)) return true;
-  }
+    if (IsAtOrBelow(path, folder)) return true;
   return false;
 }
 
 bool OverlapsMissingCopy(const Sources& s, const std::string& destination,
                          const std::string& subtree) {
   for (size_t i = 0; i < s.folders.size(); ++i) {
-    if (s.available[i]) continue;
-    std::string missing = DestinationSubtree(destination, s.folders[i]);
+    if (s.available[i] || s.paths[i].empty()) continue;
+    std::string missing = DestinationSubtree(destination, s.paths[i]);
     if (IsAtOrBelow(missing, subtree) || IsAtOrBelow(subtree, missing)) return true;
   }
   return false;
@@ -110,11 +99,12 @@ bool OverlapsMissingCopy(const Sources& s, const std::string& destination,
 bool IsOrphanEntry(const Sources& s, const std::string& destination, const std::string& entry,
                    const std::function<bool(const std::string&)>& sourceHas) {
   bool held = false;
-  for (size_t i = 0; i < s.folders.size(); ++i) {
-    if (!IsAtOrBelow(entry, DestinationSubtree(destination, s.folders[i]))) continue;
+  for (size_t i = 0; i < s.paths.size(); ++i) {
+    if (s.paths[i].empty() || !IsAtOrBelow(entry, DestinationSubtree(destination, s.paths[i])))
+      continue;
     if (!s.available[i]) return false;
     held = true;
-    if (sourceHas(Counterpart(destination, s.folders[i], entry))) return false;
+    if (sourceHas(Counterpart(destination, s.paths[i], entry))) return false;
   }
   return held;
 }

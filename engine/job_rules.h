@@ -22,16 +22,16 @@ std::string WithBackslash(std::string folder);
 bool IsAtOrBelow(const std::string& path, const std::string& folder);
 // A drive root ("E:" once its backslash is gone) or a bare share: never deleted whole.
 bool IsRootPath(const std::string& path);
-// The destination is a source folder's drive root or lies inside a source folder, or a
-// source folder lies inside another one's destination copy: the job would copy a source
-// onto itself, or delete a source with a copy.
-bool IllegalConfiguration(const std::string& destination, const std::vector<std::string>& folders);
 
-// The source folders of one job with what is known about their availability.
+// The source folders of one job: as the list holds them (for the texts), normalised
+// (empty when not an absolute folder path), and whether each could be listed.
 struct Sources {
   std::vector<std::string> folders;
+  std::vector<std::string> paths;
   std::vector<bool> available;
 };
+// Whether the folder (normalised) is at or below one of the folders that could not be read.
+bool BelowAny(const std::string& path, const std::vector<std::string>& folders);
 
 // Whether a destination copy overlaps the copy of a source folder that is missing:
 // deleting it would delete that folder's only copy.

@@ -22,5 +22,9 @@ struct JobState {
   // 1 from just before a worker thread is created until that thread's last instruction;
   // the worker-idle flag comes back earlier on a cancel, this one only when it has ended.
   std::atomic<int> workerAlive{0};
+  // Files the worker could not copy in its run.
+  std::atomic<int> failed{0};
   std::vector<std::string> masterList{std::string()};
+  // The destination folder the worker copies into (ends with a backslash).
+  std::string destination;
 };

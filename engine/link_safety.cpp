@@ -17,7 +17,7 @@ std::string WithoutBackslash(std::string path) {
 
 DWORD Attributes(const std::string& path) {
   QuietErrors quiet;
-  return GetFileAttributesW(WidePath(WithoutBackslash(path)).c_str());
+  return GetFileAttributesW(FilePathW(WithoutBackslash(path)).c_str());
 }
 
 bool IsLink(DWORD attributes) {
@@ -38,7 +38,7 @@ void Walk(const std::string& folder, const WalkHandlers& on) {
   {
     QuietErrors quiet;
     WIN32_FIND_DATAW data;
-    ScopedFind find(FindFirstFileW(WidePath(folder + "*").c_str(), &data));
+    ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
     if (!find.valid()) {
       DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
       if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) on.unreadable(folder);
@@ -47,7 +47,7 @@ void Walk(const std::string& folder, const WalkHandlers& on) {
     do {
       std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
-      std::string path = folder + NarrowText(name);
+      std::string path = folder + AnsiFromWide(name);
       bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         on.link(path, isFolder);
@@ -66,7 +66,7 @@ void Walk(const std::string& folder, const WalkHandlers& on) {
 bool RemoveLink(const std::string& link) {
   QuietErrors quiet;
   ScopedHandle handle(
-      CreateFileW(WidePath(WithoutBackslash(link)).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+      CreateFileW(FilePathW(WithoutBackslash(link)).c_str(), DELETE | FILE_READ_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
@@ -144,7 +144,7 @@ TreeDeletion DeleteTreeWithoutLinks(const std::string& folder) {
   on.entered = [&](const std::string& at) { folders.push_back(at); };
   on.file = [&](const std::string& file) {
     QuietErrors quiet;
-    std::wstring path = WidePath(file);
+    std::wstring path = FilePathW(file);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     tally(DeleteFileW(path.c_str()) != 0, file);
   };
@@ -155,7 +155,7 @@ TreeDeletion DeleteTreeWithoutLinks(const std::string& folder) {
   // comes, unless a link or an undeletable file stayed in it.
   for (auto at = folders.rbegin(); at != folders.rend(); ++at) {
     QuietErrors quiet;
-    std::wstring path = WidePath(WithoutBackslash(*at));
+    std::wstring path = FilePathW(WithoutBackslash(*at));
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     tally(RemoveDirectoryW(path.c_str()) != 0, *at);
   }

@@ -41,8 +41,9 @@ std::string LogLine(const SYSTEMTIME& date, const SYSTEMTIME& time, const std::s
 // a log deleted or taken away meanwhile is looked for afresh at the next line.
 bool LogWriter::Append(const std::string& path, const std::string& line) {
   if (!file_ || openPath_ != path) {
-    file_.Reset(CreateFileW(FilePathW(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.Reset(CreateFileW(FilePathW(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
     openPath_ = path;
   }
   if (file_ && AppendWhole(file_.get(), line)) return true;

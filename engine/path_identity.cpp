@@ -130,30 +130,9 @@ std::string NormalizeFolderPath(const std::string& raw) {
   return root;
 }
 
-std::wstring WidePath(const std::string& path) {
-  int length =
-      MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  if (length > 0)
-    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
-  if (wide.size() < MAX_PATH - 12 || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
-  if (wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
-  return L"\\\\?\\" + wide;
-}
-
-std::string NarrowText(const std::wstring& text) {
-  int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length > 0 ? length : 0), '\0');
-  if (length > 0)
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                        length, nullptr, nullptr);
-  return narrow;
-}
-
 bool ReadFolderIdentity(const std::string& folder, FolderIdentity& identity) {
   QuietErrors quiet;
-  ScopedHandle handle(CreateFileW(WidePath(folder).c_str(), 0,
+  ScopedHandle handle(CreateFileW(FilePathW(folder).c_str(), 0,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;

@@ -24,11 +24,6 @@ struct FolderIdentity {
   bool operator==(const FolderIdentity&) const = default;
 };
 
-// An absolute ANSI path for the W file calls, with the \\?\ prefix once it is long; and
-// back from a wide name.
-std::wstring WidePath(const std::string& absolutePath);
-std::string NarrowText(const std::wstring& text);
-
 // Reads a folder's identity; a link gives its target's. False when it cannot be opened.
 bool ReadFolderIdentity(const std::string& folder, FolderIdentity& identity);
 using IdentityReader = std::function<bool(const std::string& folder, FolderIdentity& identity)>;

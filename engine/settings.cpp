@@ -171,6 +171,11 @@ void WriteSetting(const char* key, const std::string& value) {
   if (text != bytes) WriteSettingsBytes(text);
 }
 
+void SetLogFolder(const std::string& destination) {
+  bool bare = !destination.empty() && destination.back() != '\\' && destination.back() != '/';
+  SetLogFilePath(destination + (bare ? "\\" : "") + "Stowly.log");
+}
+
 std::string LogFilePath() {
   std::lock_guard<std::mutex> hold(g_logPathLock);
   return g_logFilePath;
@@ -184,7 +189,7 @@ void SetLogFilePath(const std::string& path) {
 StoredSettings LoadSettings() {
   StoredSettings stored;
   stored.destination = ReadSetting("DestinationFolder", "");
-  SetLogFilePath(stored.destination + "Stowly.log");
+  SetLogFolder(stored.destination);
   stored.logFile = ReadSetting("LogFile", "1") == "1";
 
   // Missing keys inside the stored range show as "*"; a count beyond the last stored key

@@ -33,6 +33,9 @@ std::string SourceKey(int position);
 // The log file path is read by the copy worker too, so it lives behind a lock.
 std::string LogFilePath();
 void SetLogFilePath(const std::string& path);
+// "Stowly.log" in the destination folder; a folder written without its trailing
+// backslash (a hand-edited file) still gets the log inside it, not beside it.
+void SetLogFolder(const std::string& destination);
 
 // What the main window shows of the stored settings; the rest lands in g_settings.
 struct StoredSettings {

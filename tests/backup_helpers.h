@@ -28,7 +28,8 @@ inline void MakeFiles(const std::string& root, const Files& files) {
   }
 }
 
-// Every file below root (recursively), by relative path, with its content.
+// Every file below root (recursively), by relative path, with its content; a link is not
+// followed, so what it leads to is no part of the tree.
 inline Files ReadTree(const std::string& root, const std::string& below = "") {
   Files files;
   WIN32_FIND_DATAA data;
@@ -37,6 +38,7 @@ inline Files ReadTree(const std::string& root, const std::string& below = "") {
   do {
     std::string name = data.cFileName;
     if (name == "." || name == "..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       Files sub = ReadTree(root, below + name + "\\");
       files.insert(sub.begin(), sub.end());

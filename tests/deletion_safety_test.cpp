@@ -185,7 +185,8 @@ TEST_F(DeletionSafety, TheSourceWrittenAnotherWayIsAnIllegalConfiguration) {
     Outcome run = Run(config);
     ExpectOutsideWhole();
     EXPECT_EQ(ReadTree("D:\\Backup\\Data\\Notes\\"), (Files{{"note.txt", "a source of its own"}}));
-    EXPECT_EQ(run.boxes, std::vector<std::string>{kIllegal});
+    EXPECT_TRUE(run.boxes.empty()) << "a silent run never waits on a box";
+    EXPECT_EQ(run.exitCode, 3);
   }
 }
 
@@ -274,10 +275,16 @@ TEST_F(DeletionSafety, ASecondJobOnTheSameDestinationDeletesNothing) {
   ChildProcess first(Quoted(firstApp + "Stowly.exe") + " /S /L");
   ASSERT_TRUE(first.started());
   std::map<std::string, FolderIdentity> copied;
+  // A copy gets its name only once it is complete; its identity is read without opening
+  // it for reading, so the job is never in the way of its own rename.
   for (int i = 0; i < 6000 && copied.size() < 20 && first.Running(); ++i, Sleep(10)) {
-    for (const auto& [name, content] : ReadTree("D:\\Backup\\Data\\"))
-      if (content == many[name] && !copied.count(name))
-        ReadFolderIdentity("D:\\Backup\\Data\\" + name, copied[name]);
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA("D:\\Backup\\Data\\*", &data);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data))
+      if (many.count(data.cFileName) && !copied.count(data.cFileName))
+        ReadFolderIdentity(std::string("D:\\Backup\\Data\\") + data.cFileName,
+                           copied[data.cFileName]);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
   }
   ASSERT_GE(copied.size(), 20u) << "the first job never got copying";
 

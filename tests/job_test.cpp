@@ -14,6 +14,7 @@
 #include "engine/settings.h"
 #include "tests/backup_helpers.h"
 #include "tests/drive_letter.h"
+#include "engine/destination_lock.h"
 #include "tests/support.h"
 
 namespace {
@@ -251,24 +252,34 @@ TEST_F(Job, EmptySourcesAndOverlappingSources) {
             1);
 }
 
-TEST_F(Job, UnwritableDestinationStopsBeforeAnythingIsDeleted) {
-  std::string src = dir / "src\\", blocked = dir / "blocked\\";
+TEST_F(Job, AnUnwritableOrBusyDestinationStopsBeforeAnythingIsDeleted) {
+  std::string src = dir / "src\\", busy = dir / "busy\\";
   MakeFiles(src, {{"a.txt", "a"}});
-  MakeFiles(blocked + "Stowly.Test\\", {{"in the way.txt", "a folder where the test file goes"}});
-  MakeFiles(CopyOf(blocked, src), {{"old.txt", "must survive"}});
-  for (const std::string& destination : {dir / "missing\\", blocked}) {
-    SCOPED_TRACE(destination);
-    Open({destination, {src}, 1, 0, 1});
+  MakeFiles(CopyOf(busy, src), {{"old.txt", "must survive"}});
+  // Another job holds the destination; its log must not be cut short either.
+  DestinationLock other;
+  ASSERT_EQ(other.Acquire(busy), DestinationLock::State::kHeld);
+  const std::string otherLog = std::string(200, 'x') + "\r\n";
+  ASSERT_TRUE(WriteFileText(busy + "Stowly.log", otherLog));
+  const struct {
+    std::string destination, line;
+  } cases[] = {{dir / "missing\\", "Destination folder is not writable...Operation canceled."},
+               {busy, "Destination folder is in use by another backup job...Operation canceled."}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.destination);
+    Open({c.destination, {src}, 1, 0, 1});
+    g_settings.MaxLogSize = 100;
     job->Run();
-    EXPECT_EQ(host->status,
-              (std::vector<std::string>{
-                  "Backup Mode = Full Mirror, leaving Archive Bit alone on backed up files",
-                  "Checking Destination Folder...",
-                  "Destination folder is not writable...Operation canceled."}));
+    EXPECT_EQ(host->status, (std::vector<std::string>{
+                                "Backup Mode = Full Mirror, leaving Archive Bit alone on backed up "
+                                "files",
+                                "Checking Destination Folder...", c.line}));
+    EXPECT_EQ(job->ExitCode(), 3);
     ExpectIdleButton();
   }
   EXPECT_FALSE(Exists(dir / "missing"));
-  EXPECT_EQ(ReadTree(CopyOf(blocked, src)), (Files{{"old.txt", "must survive"}}));
+  EXPECT_EQ(ReadTree(CopyOf(busy, src)), (Files{{"old.txt", "must survive"}}));
+  EXPECT_EQ(ReadFileText(busy + "Stowly.log").substr(0, otherLog.size()), otherLog);
 }
 
 TEST_F(Job, MissingSourceFolderKeepsItsCopyInBothModes) {

@@ -28,7 +28,7 @@ class Listing : public ::testing::Test {
   std::vector<std::string> Listed(const std::string& folder,
                                   ListingMode mode = ListingMode::kSource) {
     std::vector<std::string> list(1);
-    int n = ListFiles(host, folder, list, 0, mode);
+    int n = ListFiles(host, folder, list, 0, {mode, dest});
     EXPECT_EQ(static_cast<size_t>(n), list.size());
     return list;
   }
@@ -52,7 +52,7 @@ TEST_F(Listing, DepthFirstWithHiddenAndSystemFilesAndOneRunningStatusLine) {
   std::vector<std::string> list = {"kept1", "kept2", "old3", "old4", "old5",
                                    "old6",  "old7",  "old8", "old9"};
   std::string folder = dir / "src";  // no trailing backslash: the listing adds it
-  ASSERT_EQ(ListFiles(host, folder, list, 2, ListingMode::kSource), 6);
+  ASSERT_EQ(ListFiles(host, folder, list, 2, {ListingMode::kSource, dest}), 6);
   ASSERT_EQ(list.size(), 8u);
   EXPECT_EQ(list[0], "kept1");
   EXPECT_EQ(list[1], "kept2");
@@ -77,16 +77,16 @@ TEST_F(Listing, DepthFirstWithHiddenAndSystemFilesAndOneRunningStatusLine) {
   // A second listing starts its own count again; Fast Mirror and destination headers.
   g_settings.FullMirror = 0;
   std::string empty = src + "empty";
-  EXPECT_EQ(ListFiles(host, empty, list, 0, ListingMode::kSource), 0);
+  EXPECT_EQ(ListFiles(host, empty, list, 0, {ListingMode::kSource, dest}), 0);
   EXPECT_EQ(host.status[1], "Getting list of changed files from source...0 Files Found");
-  EXPECT_EQ(ListFiles(host, empty, list, 0, ListingMode::kDestination), 0);
+  EXPECT_EQ(ListFiles(host, empty, list, 0, {ListingMode::kDestination, dest}), 0);
   EXPECT_EQ(host.status[1], "Getting complete list of files from destination...0 Files Found");
-  EXPECT_EQ(ListFiles(host, src + "sub2\\", list, 8, ListingMode::kDestination), 1);
+  EXPECT_EQ(ListFiles(host, src + "sub2\\", list, 8, {ListingMode::kDestination, dest}), 1);
   EXPECT_EQ(host.status[1], "Getting complete list of files from destination...8 Files Found");
   EXPECT_EQ(list.size(), 9u);
   EXPECT_EQ(list[8], src + "sub2\\f.txt");
   // A missing folder lists nothing and does not fail.
-  EXPECT_EQ(ListFiles(host, dir / "missing\\", list, 0, ListingMode::kSource), 0);
+  EXPECT_EQ(ListFiles(host, dir / "missing\\", list, 0, {ListingMode::kSource, dest}), 0);
 }
 
 TEST_F(Listing, FastMirrorAdmitsMissingCopiesAndArchivedFilesOnly) {

@@ -139,7 +139,7 @@ TEST(SafeCopy, ListingsPassOverTemporaries) {
     MakeFiles(tree, {{"sub\\a.txt", "a"}});
     ASSERT_TRUE(WriteFileText(partial, "half"));
     std::vector<std::string> list{std::string()};
-    EXPECT_EQ(ListFiles(host, tree, list, 0, c.mode), 1);
+    EXPECT_EQ(ListFiles(host, tree, list, 0, {c.mode, ""}), 1);
     EXPECT_EQ(list, (std::vector<std::string>{tree + "sub\\a.txt"}));
     EXPECT_EQ(Exists(partial), c.kept);
   }

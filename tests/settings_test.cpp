@@ -55,7 +55,7 @@ TEST(Settings, LoadingAppliesGapsCouplingClampAndExactLogFlag) {
   EXPECT_EQ(g_settings.DeleteFiles, 0);
   EXPECT_EQ(g_settings.MaxLogSize, 1047527424);
   EXPECT_EQ(IsChecked(MainControlHandle(kLogCheckBox)), 0) << "only \"1\" checks the box";
-  EXPECT_EQ(LogFilePath(), "E:\\BackupStowly.log");
+  EXPECT_EQ(LogFilePath(), "E:\\Backup\\Stowly.log") << "the log goes inside the folder";
 
   ASSERT_TRUE(WriteFileText(dir / "b.ini",
                             "[Main Settings]\r\nFullMirror=0\r\nUseArchiveBit=1\r\n"

@@ -307,6 +307,7 @@ int TestHost::ShowMessage(const std::string& text, unsigned flags) {
 }
 
 void RunCopyWorker(TestHost& host, JobState& state, const std::vector<std::string>& list) {
+  state.destination = host.destination;
   state.masterList = list.empty() ? std::vector<std::string>{std::string()} : list;
   state.foundCount = static_cast<int>(list.size());
   LogWriter log(host);

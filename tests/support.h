@@ -86,7 +86,7 @@ class TestHost : public JobHost {
   std::vector<Message> messages;
   int answer = IDOK;  // the button every message box is closed with
   bool gone = false, quit = false;
-  int closes = 0;
+  int closes = 0, closedWith = -1;
   // What the main window's timer would run; called at every wait here.
   std::function<void()> tick;
 
@@ -113,7 +113,10 @@ class TestHost : public JobHost {
   void PumpWait() override;
   bool WindowGone() override { return gone; }
   bool QuitRequested() override { return quit; }
-  void CloseWindow() override { ++closes; }
+  void CloseWindow(int exitCode) override {
+    ++closes;
+    closedWith = exitCode;
+  }
   int ShowMessage(const std::string& text, unsigned flags) override;
 
  private:

@@ -144,7 +144,7 @@ class MainHost : public JobHost {
   }
   bool WindowGone() override { return g_vars.form == nullptr; }
   bool QuitRequested() override { return g_quitRequested; }
-  void CloseWindow() override { CloseForm(g_vars.form, 0); }
+  void CloseWindow(int exitCode) override { CloseForm(g_vars.form, exitCode); }
   int ShowMessage(const std::string& text, unsigned flags) override {
     return ::ShowMessage(g_vars.form, text, kMessageCaption, flags);
   }
@@ -206,7 +206,7 @@ int OnDestination(int, HWND form, HWND, int) {
   if (folder.back() != '\\') folder += '\\';
   SetText(box, folder);
   WriteSetting("DestinationFolder", folder);
-  SetLogFilePath(folder + "Stowly.log");
+  SetLogFolder(folder);
   return 0;
 }
 
@@ -216,7 +216,7 @@ int OnClose(int, HWND form, HWND, int) {
     g_main.job.RequestClose();
     return 0;
   }
-  CloseForm(form, 0);
+  CloseForm(form, g_main.job.ExitCode());
   return 0;
 }
 
@@ -344,7 +344,9 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
         g_main.job.RequestClose();
         return 0;
       }
-      break;
+      // The program's exit code is the last job's, however the window is closed.
+      CloseForm(form, g_main.job.ExitCode());
+      return 0;
     case WM_DESTROY:
       g_main.job.StopCopyingBeforeWindowsGo();
       g_main.host.taskbar.reset();
