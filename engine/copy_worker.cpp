@@ -2,7 +2,9 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <string>
+#include <unordered_map>
 
 #include "engine/failure.h"
 #include "engine/file_list.h"
@@ -46,7 +48,34 @@ void ReportFailure(WorkerContext& c, int n, const std::string& source, int code)
   c.log.Write("  " + std::to_string(n) + "   Error - " + FailureMessage(code) + "  " + source);
 }
 
-void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinationFolder) {
+// The destination files of one run, by the name Windows gives them (letter case and
+// trailing dots and blanks do not count), each with the source copied there.
+class CopiedNames {
+ public:
+  // False when another source file went to this name already in this run.
+  bool Claim(const std::string& destination, const std::string& source) {
+    auto [at, added] = names_.emplace(Key(destination), source);
+    return added || at->second == source;
+  }
+
+ private:
+  static std::string Key(const std::string& path) {
+    std::string key;
+    for (size_t start = 0; start <= path.size();) {
+      size_t end = std::min(path.find('\\', start), path.size());
+      std::string part = path.substr(start, end - start);
+      while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+      key += part + (end < path.size() ? "\\" : "");
+      start = end + 1;
+    }
+    if (!key.empty()) CharUpperBuffA(key.data(), static_cast<DWORD>(key.size()));
+    return key;
+  }
+  std::unordered_map<std::string, std::string> names_;
+};
+
+void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinationFolder,
+               CopiedNames& copied) {
   std::string source;
   if (n - 1 < static_cast<int>(c.state.masterList.size()))
     source = c.state.masterList[static_cast<size_t>(n - 1)];
@@ -58,21 +87,24 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
 
   // With no destination text (the main window is gone) the bare relative path would
   // land in the process's current folder, so nothing is touched.
-  int code = destinationFolder.empty()
-                 ? kPathNotFound
-                 : CopyFileOver(source, destination, g_settings.UseArchiveBit == 1);
+  int code = kPathNotFound;
+  if (!destinationFolder.empty())
+    code = !copied.Claim(destination, source)
+               ? kSameDestination
+               : CopyFileOver(source, destination, g_settings.UseArchiveBit == 1);
   if (code != 0) ReportFailure(c, n, source, code);
 }
 
 void CopyLoop(WorkerContext& c) {
   Pause pause;
   const std::string destinationFolder = c.state.destination;
+  CopiedNames copied;
   for (;;) {
     if (c.state.workerIdle != 0 || c.state.cancel != 0) return;
     int n = ++c.state.fileIndex;
     int total = c.state.foundCount;
     if (n > total) return;
-    CopyEntry(c, n, total, destinationFolder);
+    CopyEntry(c, n, total, destinationFolder, copied);
     pause.Wait(kPauseMs);
   }
 }

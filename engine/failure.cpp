@@ -62,6 +62,8 @@ const char* FailureMessage(int code) {
       return "Drive not ready.";
     case kPathNotFound:
       return "That path doesn't exist.";
+    case kSameDestination:
+      return "Another file was copied to this name.";
     default:
       return "Unknown error!";
   }

@@ -7,6 +7,9 @@ inline constexpr int kDiskFull = 61;
 inline constexpr int kPermissionDenied = 70;
 inline constexpr int kDriveNotReady = 71;
 inline constexpr int kPathNotFound = 76;
+// A second source file that lands on a name already copied to in the same run (names
+// that differ only in letter case or a trailing dot, from a share of another system).
+inline constexpr int kSameDestination = 58;
 // Given to the few Win32 errors below 40 that no row of the table names.
 inline constexpr int kUnclassified = 51;
 
