@@ -140,6 +140,16 @@ std::string IniTextAsUtf8(const std::string& bytes) {
   return utf8;
 }
 
+std::vector<std::string> IniKeys(const std::string& text, const std::string& section) {
+  std::vector<std::string> lines = SplitLines(text), keys;
+  size_t end = 0;
+  size_t at = FindSection(lines, section, end);
+  std::string name, value;
+  for (size_t i = at + 1; at != std::string::npos && i < end; ++i)
+    if (KeyLine(lines[i], name, value)) keys.push_back(name);
+  return keys;
+}
+
 bool FindIniValue(const std::string& text, const std::string& section, const std::string& key,
                   std::string& value) {
   std::vector<std::string> lines = SplitLines(text);

@@ -2,6 +2,7 @@
 // page is read in that code page, and the next write stores the whole file as UTF-8.
 #pragma once
 #include <string>
+#include <vector>
 
 bool IsUtf8(const std::string& bytes);
 // The ANSI code page of the system locale (the process's own is UTF-8 by its manifest).
@@ -11,6 +12,8 @@ std::string IniTextAsUtf8(const std::string& bytes);
 // The value of key in section (names ignore case); false when it is not there.
 bool FindIniValue(const std::string& text, const std::string& section, const std::string& key,
                   std::string& value);
+// The names of the keys in section, in file order.
+std::vector<std::string> IniKeys(const std::string& text, const std::string& section);
 // The text with key set to value in section, CR LF lines; an empty value removes the key.
 // A new key goes after the section's last line, a new section at the end.
 std::string SetIniValue(const std::string& text, const std::string& section, const std::string& key,

@@ -24,20 +24,13 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Highest n for which a key "SourceFolder<n>" is stored, or 0. Lets a corrupt NumDirs
 // load promptly instead of appending placeholders by the billion.
+std::string ReadSettingsBytes();
+
 int HighestStoredSourceKey() {
-  std::vector<char> names(4096);
-  for (;;) {
-    DWORD got =
-        GetPrivateProfileStringA(kSection, nullptr, "", names.data(),
-                                 static_cast<DWORD>(names.size()), g_settings.settingsPath.c_str());
-    if (got < names.size() - 2) break;
-    if (names.size() >= (64u << 20)) break;  // a key list this large is garbage; use what we have
-    names.resize(names.size() * 4);
-  }
   int highest = 0;
-  for (const char* p = names.data(); *p; p += strlen(p) + 1) {
-    if (_strnicmp(p, "SourceFolder", 12) != 0) continue;
-    const char* digits = p + 12;
+  for (const std::string& key : IniKeys(IniTextAsUtf8(ReadSettingsBytes()), kSection)) {
+    if (_strnicmp(key.c_str(), "SourceFolder", 12) != 0) continue;
+    const char* digits = key.c_str() + 12;
     if (!IsDigit(digits[0]) || digits[0] == '0') continue;
     long long n = 0;
     const char* q = digits;
@@ -47,20 +40,11 @@ int HighestStoredSourceKey() {
   return highest;
 }
 
-std::wstring SettingsPathW() {
-  const std::string& path = g_settings.settingsPath;
-  int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
-  wide.pop_back();
-  return wide;
-}
-
 // The settings file's bytes; none when it is missing or unreadable (a card reader with no
 // card gives no system box either).
 std::string ReadSettingsBytes() {
   QuietErrors quiet;
-  ScopedHandle file(CreateFileW(SettingsPathW().c_str(), GENERIC_READ,
+  ScopedHandle file(CreateFileW(FilePathW(g_settings.settingsPath).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string bytes;
@@ -76,7 +60,7 @@ std::string ReadSettingsBytes() {
 // older settings whole. Failures are not reported.
 void WriteSettingsBytes(const std::string& text) {
   QuietErrors quiet;
-  const std::wstring path = SettingsPathW(), fresh = path + L".new";
+  const std::wstring path = FilePathW(g_settings.settingsPath), fresh = path + L".new";
   ScopedHandle file(CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;
@@ -99,14 +83,9 @@ std::string CutToValueLimit(std::string value) {
 }
 
 void CreateFolderIfMissing(const std::string& path) {
+  if (FileExists(path)) return;
   QuietErrors quiet;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(path.c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    FindClose(find);
-    return;
-  }
-  CreateDirectoryA(path.c_str(), nullptr);
+  CreateDirectoryW(FilePathW(path).c_str(), nullptr);
 }
 
 // Rewrites SourceFolder1..NumDirs from the list, in list order.

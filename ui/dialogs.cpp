@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include "engine/fs.h"
+
 int (*g_messageBoxHook)(HWND, const char*, const char*, UINT) = nullptr;
 std::string (*g_chooseFolderHook)(HWND, const char*, const std::string&) = nullptr;
 
@@ -27,9 +29,7 @@ int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT f
 }
 
 bool FolderChoosable(const char* path) {
-  if (!path || !path[0] || path[1] != ':') return false;
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return path && path[0] && path[1] == ':' && IsFolder(path);
 }
 
 std::string ChooseFolder(HWND owner, const char* title, const std::string& startFolder) {
