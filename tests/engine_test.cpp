@@ -43,7 +43,8 @@ class Engine : public ::testing::Test {
   void TearDown() override { SetLogFilePath("Stowly.log"); }
   Lines Listed(const std::string& folder, ListingMode mode = ListingMode::kSource) {
     Lines list(1);
-    EXPECT_EQ(static_cast<size_t>(ListFiles(host, folder, list, 0, {mode, dest})), list.size());
+    size_t n = static_cast<size_t>(ListFiles(host, folder, list, 0, {mode, dest}));
+    EXPECT_EQ(n, list.size());
     return list;
   }
   std::string To(const std::string& source) const { return DestinationPath(dest, source); }
