@@ -11,7 +11,6 @@
 
 #include "engine/destination_lock.h"
 #include "engine/path_identity.h"
-#include "tests/backup_helpers.h"
 #include "tests/support.h"
 
 namespace {
@@ -120,9 +119,7 @@ class DeletionSafety : public ::testing::Test {
   // A portable install under the given name, with the job's settings file beside the exe.
   std::string Install(const std::string& name, const Config& config) {
     std::string app = dir / (name + "\\");
-    MakeFiles(app, {});
-    EXPECT_TRUE(CopyFileA(StowlyExePath().c_str(), (app + "Stowly.exe").c_str(), FALSE));
-    EXPECT_TRUE(WriteFileText(app + "Stowly.ini", IniText(config)));
+    InstallStowly(app, IniText(config));
     return app;
   }
   Outcome Run(const Config& config, const std::string& log = "D:\\Backup\\Stowly.log") {
@@ -238,8 +235,8 @@ TEST_F(DeletionSafety, AnUnlistableSourceFolderKeepsItsCopyAndIsReported) {
                      copyOdd = L"\\\\?\\D:\\Backup\\Data\\odd.";
   ASSERT_TRUE(CreateDirectoryW(sourceOdd.c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(copyOdd.c_str(), nullptr));
-  ASSERT_TRUE(MakeFile("S:\\Data\\odd.\\f.txt", "source"));
-  ASSERT_TRUE(MakeFile("D:\\Backup\\Data\\odd.\\f.txt", "its only copy"));
+  ASSERT_TRUE(WriteFileText("\\\\?\\S:\\Data\\odd.\\f.txt", "source"));
+  ASSERT_TRUE(WriteFileText("\\\\?\\D:\\Backup\\Data\\odd.\\f.txt", "its only copy"));
   ASSERT_EQ(GetFileAttributesA("S:\\Data\\odd.\\f.txt"), INVALID_FILE_ATTRIBUTES)
       << "this file system lets the plain path reach the folder";
 
@@ -266,8 +263,7 @@ TEST_F(DeletionSafety, ALinkFromTheSourceIntoTheDestinationIsNotCopiedIntoItself
 // A second job while the first is copying: the second stops before it deletes anything.
 // Files the first has copied keep their identity, which a delete and re-copy would change.
 TEST_F(DeletionSafety, ASecondJobOnTheSameDestinationDeletesNothing) {
-  Files many;
-  for (int i = 0; i < 1500; ++i) many[Numbered("f", i, ".txt")] = Numbered("file ", i, "");
+  Files many = ManyFiles(1500);
   RemoveTreeOnHost("S:\\Data\\");
   MakeFiles("S:\\Data\\", many);
   MakeFiles("D:\\Backup\\", {});

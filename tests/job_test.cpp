@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "engine/settings.h"
-#include "tests/backup_helpers.h"
-#include "tests/drive_letter.h"
 #include "engine/destination_lock.h"
 #include "tests/support.h"
 
@@ -157,7 +155,7 @@ TEST_F(Job, FullMirrorReplacesTheDestinationCopies) {
   ExpectIdleButton();
   // The earlier job's log is kept and divided from this job's lines.
   std::string log = ReadFileText(dst + "Stowly.log");
-  EXPECT_EQ(log.substr(0, oldLog.size() + 142), oldLog + std::string(140, '-') + kCrLf);
+  EXPECT_EQ(log.substr(0, oldLog.size() + 142), oldLog + std::string(140, '-') + "\r\n");
   EXPECT_EQ(LogTexts(dst + "Stowly.log").back(), "FINISHED!  Backup is complete.");
 }
 
@@ -324,9 +322,7 @@ TEST_F(Job, CancelDuringALargeFileFinishesItAndTheNextJobRunsNormally) {
   std::string src = dir / "src\\", dst = dir / "dst\\", copy = CopyOf(dst, src);
   const std::string big = BigContent(48u << 20);
   MakeFiles(src + "1big\\", {{"big.bin", big}});
-  Files many;
-  for (int i = 0; i < 200; ++i) many[Numbered("f", i, ".txt")] = Numbered("file ", i, "");
-  MakeFiles(src + "2many\\", many);
+  MakeFiles(src + "2many\\", ManyFiles(200));
   MakeFiles(dst, {});
   Open({dst, {src + "1big\\", src + "2many\\"}, 1, 0, 1});
   // The big file is entry 1 (its folder is listed first). Cancel is pressed, and the
@@ -360,9 +356,7 @@ TEST_F(Job, CancelDuringALargeFileFinishesItAndTheNextJobRunsNormally) {
 
 TEST_F(Job, AskedToCloseMidCopyItFinishesTheFileInHandAndClosesOnce) {
   std::string src = dir / "src\\", dst = dir / "dst\\", copy = CopyOf(dst, src);
-  Files many;
-  for (int i = 0; i < 150; ++i)
-    many[Numbered("f", i, ".txt")] = std::string(4096, static_cast<char>('a' + i % 26));
+  Files many = ManyFiles(150, 4096);
   MakeFiles(src, many);
   const struct {
     const char* what;
@@ -400,7 +394,7 @@ TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   MakeFiles(srcRoot, {{"a.txt", "a"}, {"sub\\b.txt", "b"}});
   MakeFiles(dstRoot, {{"stale.txt", "already there"}});
   MakeFiles(cwd, {{"sentinel.txt", "the current folder"}});
-  DriveLetter source('J', srcRoot), destination('K', dstRoot);
+  MappedDrive source('J', srcRoot), destination('K', dstRoot);
   if (!source.ready() || !destination.ready())
     GTEST_SKIP() << "could not map drive letters to scratch folders in the Wine prefix";
   // A bare "K:" would name the drive's current folder; give the process one worth keeping.

@@ -75,67 +75,80 @@ ScratchDir::~ScratchDir() { RemoveTree(path_); }
 void RemoveTree(const std::string& folder) {
   std::string base = folder;
   if (!base.empty() && base.back() != '\\') base += '\\';
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((base + "*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string full = base + name;
-      SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        RemoveTree(full);
-      else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryA(full.c_str());
-      else
-        DeleteFileA(full.c_str());
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(FilePathW(base + "*").c_str(), &data);
+  for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+    std::string name = AnsiFromWide(data.cFileName), full = base + name;
+    if (name == "." || name == "..") continue;
+    SetFileAttributesW(FilePathW(full).c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      DeleteFileW(FilePathW(full).c_str());
+    else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+      RemoveDirectoryW(FilePathW(full).c_str());
+    else
+      RemoveTree(full);
   }
-  SetFileAttributesA(base.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryA(base.c_str());
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  SetFileAttributesW(FilePathW(base).c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(FilePathW(base).c_str());
 }
 
-std::wstring Wide(const std::string& text) {
-  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w.data(), n);
-  w.pop_back();
-  return w;
-}
-
-std::wstring Long(const std::string& path) { return L"\\\\?\\" + Wide(path); }
-
-bool MakeDir(const std::string& path) { return CreateDirectoryW(Long(path).c_str(), nullptr); }
-
-bool MakeFile(const std::string& path, const std::string& content, DWORD attributes) {
-  HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+bool WriteFileText(const std::string& path, const std::string& content) {
+  HANDLE file = CreateFileW(FilePathW(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
   CloseHandle(file);
-  return !attributes || SetFileAttributesW(Long(path).c_str(), attributes);
+  return ok && written == content.size();
 }
 
-void RemoveTreeW(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring full = folder + L"\\" + name;
-      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTreeW(full);
-      else
-        DeleteFileW(full.c_str());
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+std::string ReadFileText(const std::string& path) {
+  HANDLE file = CreateFileW(FilePathW(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string content;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    content.append(buffer, got);
+  CloseHandle(file);
+  return content;
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesW(FilePathW(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeFiles(const std::string& root, const Files& files) {
+  bool ok = true;
+  auto folders = [](const std::string& path) {
+    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+      CreateDirectoryW(FilePathW(path.substr(0, at)).c_str(), nullptr);
+  };
+  folders(root);
+  for (const auto& [name, content] : files) {
+    folders(root + name);
+    ok = WriteFileText(root + name, content) && ok;
   }
-  RemoveDirectoryW(folder.c_str());
+  return ok;
+}
+
+Files ReadTree(const std::string& root, const std::string& below) {
+  Files files;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(FilePathW(root + below + "*").c_str(), &data);
+  for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+    std::string name = AnsiFromWide(data.cFileName);
+    if (name == "." || name == ".." || (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      files.merge(ReadTree(root, below + name + "\\"));
+    else
+      files[below + name] = ReadFileText(root + below + name);
+  }
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  return files;
 }
 
 std::vector<std::string> LogTexts(const std::string& path) {
@@ -161,31 +174,50 @@ std::vector<std::string> LogTexts(const std::string& path) {
   return texts;
 }
 
-bool WriteFileText(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == content.size();
+std::vector<std::string> After(const std::vector<std::string>& texts, const std::string& marker) {
+  for (size_t i = texts.size(); i-- > 0;)
+    if (texts[i] == marker) return {texts.begin() + static_cast<long>(i) + 1, texts.end()};
+  return texts;
 }
 
-std::string ReadFileText(const std::string& path) {
-  HANDLE file = CreateFileW(FilePathW(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string content;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-    content.append(buffer, got);
-  CloseHandle(file);
+std::set<std::string> CopyingLines(const std::vector<std::string>& texts) {
+  std::set<std::string> lines;
+  for (const std::string& t : texts)
+    if (t.find("   Copying ") != std::string::npos) lines.insert(t);
+  return lines;
+}
+
+std::string BigContent(size_t size) {
+  std::string content(size, '\0');
+  for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 7 + i / 4093) & 0xFF);
   return content;
 }
 
-bool Exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+Files ManyFiles(int n, size_t size) {
+  Files files;
+  for (int i = 0; i < n; ++i) {
+    std::string name = "f";  // built step by step: GCC 12 warns falsely on "f" + to_string
+    name += std::to_string(i);
+    files[name + ".txt"] = size ? std::string(size, static_cast<char>('a' + i % 26)) : name;
+  }
+  return files;
+}
+
+Locked::Locked(const std::string& path)
+    : h(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+
+Locked::~Locked() {
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+}
+
+std::string IniText(const Config& c) {
+  std::string ini = "[Main Settings]\r\nDestinationFolder=" + c.destination +
+                    "\r\nLogFile=1\r\nNumDirs=" + std::to_string(c.sources.size()) + "\r\n";
+  for (size_t i = 0; i < c.sources.size(); ++i)
+    ini += "SourceFolder" + std::to_string(i + 1) + "=" + c.sources[i] + "\r\n";
+  return ini + "FullMirror=" + std::to_string(c.fullMirror) +
+         "\r\nUseArchiveBit=" + std::to_string(c.useArchiveBit) +
+         "\r\nDeleteFiles=" + std::to_string(c.deleteFiles) + "\r\n";
 }
 
 void PumpFor(int milliseconds) {
@@ -374,9 +406,11 @@ std::string StowlyExePath() {
   return "Z:" + unixPath;
 }
 
-int RunProcess(const std::string& commandLine, DWORD timeoutMs) {
-  ChildProcess child(commandLine);
-  return child.started() ? child.Wait(timeoutMs) : -2;
+std::string InstallStowly(const std::string& folder, const std::string& ini) {
+  CreateDirectoryA(folder.c_str(), nullptr);
+  EXPECT_TRUE(CopyFileA(StowlyExePath().c_str(), (folder + "Stowly.exe").c_str(), FALSE));
+  EXPECT_TRUE(ini.empty() || WriteFileText(folder + "Stowly.ini", ini));
+  return "\"" + folder + "Stowly.exe\"";
 }
 
 HWND OpenMainWindow(const std::string& iniPath) {
@@ -401,6 +435,10 @@ void CloseMainWindow() {
   g_quitRequested = false;
 }
 
+namespace {
+
+// Starts a host (Unix) program; Wine does not let it be waited for, so callers wait for
+// its effect.
 void RunHost(const std::string& commandLine) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -414,11 +452,13 @@ void RunHost(const std::string& commandLine) {
   CloseHandle(process.hProcess);
 }
 
+}  // namespace
+
 std::string HostPath(const std::string& path) {
   using ToUnix = char*(CDECL*)(LPCWSTR);
   auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
       GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-  char* unix = toUnix ? toUnix(Wide(path).c_str()) : nullptr;
+  char* unix = toUnix ? toUnix(WideFromAnsi(path).c_str()) : nullptr;
   if (!unix) return {};
   std::string result = unix;
   HeapFree(GetProcessHeap(), 0, unix);

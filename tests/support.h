@@ -1,12 +1,14 @@
-// Shared helpers for the tests: scratch folders, message pumping, file helpers and the
-// answers given to the program's modal dialogs.
+// Shared helpers for the tests: scratch trees, message pumping, the answers given to the
+// program's modal dialogs, a job host with no window, the real exe, host links and drives.
 #pragma once
 #include <windows.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,19 +30,45 @@ class ScratchDir {
   std::string path_;
 };
 
+// Every helper below takes paths beyond MAX_PATH too.
 void RemoveTree(const std::string& folder);
-
-// Fixtures beyond MAX_PATH go through the W calls with the \\?\ prefix.
-std::wstring Wide(const std::string& text);
-std::wstring Long(const std::string& path);
-bool MakeDir(const std::string& path);
-bool MakeFile(const std::string& path, const std::string& content, DWORD attributes = 0);
-void RemoveTreeW(const std::wstring& folder);
-// The log's texts without their date and time columns; separators read "----".
-std::vector<std::string> LogTexts(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& content);
 std::string ReadFileText(const std::string& path);
 bool Exists(const std::string& path);
+
+using Files = std::map<std::string, std::string>;  // relative path -> content
+// Makes root and the files below it (with their folders); false when one cannot be made.
+bool MakeFiles(const std::string& root, const Files& files);
+// Every file below root by relative path; a link is not followed.
+Files ReadTree(const std::string& root, const std::string& below = "");
+// The log's texts without their date and time columns; separators read "----".
+std::vector<std::string> LogTexts(const std::string& path);
+// The texts after the last one equal to marker (all of them without one).
+std::vector<std::string> After(const std::vector<std::string>& texts, const std::string& marker);
+std::set<std::string> CopyingLines(const std::vector<std::string>& texts);
+inline std::string CopyOf(const std::string& destination, const std::string& source) {
+  return destination + source.substr(3);
+}
+std::string BigContent(size_t size);
+// n files named f<i>.txt, each with its own content.
+Files ManyFiles(int n, size_t size = 0);
+
+// Holds a file open with share mode 0, as a program that has it open exclusively does.
+struct Locked {
+  explicit Locked(const std::string& path);
+  ~Locked();
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+  HANDLE h;
+};
+
+// The settings file of a job: one destination, the source folders, the mode.
+struct Config {
+  std::string destination;
+  std::vector<std::string> sources;
+  int fullMirror = 1, useArchiveBit = 0, deleteFiles = 1;
+};
+std::string IniText(const Config& c);
 
 // Handles waiting window messages for about the given time.
 void PumpFor(int milliseconds);
@@ -157,23 +185,22 @@ class ChildProcess {
 
 // The Windows path of the built Stowly.exe.
 std::string StowlyExePath();
-// Runs a program with the given command line and waits up to the timeout; returns its exit
-// code, or -1 when it did not end in time (it is then killed).
-int RunProcess(const std::string& commandLine, DWORD timeoutMs);
+// A portable install in folder: the exe with the given settings file beside it.
+std::string InstallStowly(const std::string& folder, const std::string& ini);
 
 // Opens the real main window (modeless, so the test keeps control) with its settings
 // read from iniPath; closes any main window still open.
 HWND OpenMainWindow(const std::string& iniPath);
 void CloseMainWindow();
 
-// Starts a host (Unix) program, such as /bin/ln or /bin/rm. Wine does not let it be waited
-// for, so callers wait for its effect.
-void RunHost(const std::string& commandLine);
 // The host path of a Windows path, or "" outside Wine.
 std::string HostPath(const std::string& path);
 // A host symbolic link at `link` (Windows path) to `target`; Wine shows it as a reparse
 // point. False when it could not be made.
 bool HostSymlink(const std::string& link, const std::string& target);
+// Removes a folder and everything in it from the host side: host links in it go as links,
+// which no Windows file call under Wine can do.
+void RemoveTreeOnHost(const std::string& folder);
 
 // A drive letter mapped to a folder the way Wine maps drives (a link in the prefix's
 // dosdevices folder); unmapped when the object goes.
@@ -189,6 +216,3 @@ class MappedDrive {
  private:
   std::string root_, link_;
 };
-// Removes a folder and everything in it from the host side: host links in it go as links,
-// which no Windows file call under Wine can do.
-void RemoveTreeOnHost(const std::string& folder);
