@@ -58,10 +58,12 @@ int CopyOnce(const std::wstring& source, const std::wstring& target) {
 }
 
 // Writes the new copy under its temporary name; a missing destination path is made and
-// the copy tried once more.
+// the copy tried once more. A temporary left by a run that was cut short goes first, so
+// none of its attributes can stick to the new copy.
 int CopyToPartial(const std::string& source, const std::string& destination,
                   const std::wstring& partial) {
   const std::wstring sourceW = FilePathW(source);
+  if (GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveFile(partial);
   int code = CopyOnce(sourceW, partial);
   if (code != kPathNotFound) return code;
   MakeFolderPath(FolderOf(destination));
@@ -71,9 +73,9 @@ int CopyToPartial(const std::string& source, const std::string& destination,
 
 // The complete new copy takes the older copy's place, even a read-only, hidden or system
 // one; when the older copy cannot be replaced (in use) it keeps its attributes too.
-int ReplaceOlderCopy(const std::wstring& partial, const std::wstring& destination) {
-  DWORD older = GetFileAttributesW(destination.c_str());
-  if (older != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(destination.c_str(), 0);
+int ReplaceOlderCopy(const std::wstring& partial, const std::wstring& destination, DWORD older) {
+  if (older != INVALID_FILE_ATTRIBUTES && (older & kSettableAttributes & ~FILE_ATTRIBUTE_ARCHIVE))
+    SetFileAttributesW(destination.c_str(), 0);
   if (MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
   int code = LastFailureCode();
   if (older != INVALID_FILE_ATTRIBUTES)
@@ -126,9 +128,8 @@ int CopyFileOver(const std::string& source, const std::string& destination,
   DWORD existing = GetFileAttributesW(destinationW.c_str());
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY))
     return kPermissionDenied;
-  RemoveFile(partialW);  // left by a run that was cut short
   int code = CopyToPartial(source, destination, partialW);
-  if (code == 0) code = ReplaceOlderCopy(partialW, destinationW);
+  if (code == 0) code = ReplaceOlderCopy(partialW, destinationW, existing);
   if (code != 0) {
     RemoveFile(partialW);
     return code;
