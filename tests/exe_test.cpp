@@ -1,248 +1,296 @@
 // The real Stowly.exe end to end: started as a user or a shortcut starts it, and run the
-// way a scheduled task runs it (/S /L, settings beside it, no one at the keyboard).
+// way a scheduled task runs it (/S /L, settings beside it, no one at the keyboard), on
+// drive letters mapped in the Wine prefix and host links. Whatever the settings say,
+// nothing outside the destination copies may be deleted.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <set>
 
+#include "engine/destination_lock.h"
+#include "engine/path_identity.h"
 #include "tests/support.h"
 
 namespace {
 
-// Runs the exe and waits up to the time; -1 when it has not ended (it is then killed).
-int RunExe(const std::string& commandLine, DWORD milliseconds) {
-  ChildProcess child(commandLine);
-  return child.started() ? child.Wait(milliseconds) : -2;
+const char* const kFinished = "FINISHED!  Backup is complete.";
+const char* const kClose = "Silent Mode - Close Program";
+const Files kSource = {{"a.txt", "alpha"}, {"sub\\b.txt", "bravo"}};
+
+// A silent run of a portable install; -1 when it has not ended in time, since a run
+// that waits for a person (a message box, an open window) never ends.
+int RunSilently(const std::string& app, const Config& config, DWORD limit = 60000) {
+  ChildProcess stowly(InstallStowly(app, IniText(config)) + " /S /L");
+  return stowly.Wait(limit);
 }
 
-class SilentMode : public ::testing::Test {
+Lines Names(const std::string& folder) {
+  Lines names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+  for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data))
+    if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..")
+      names.push_back(data.cFileName);
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  return names;
+}
+
+bool Has(const Lines& texts, const std::string& text) {
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// S: the source drive, D: the destination drive, T: a second name for S:.
+class Exe : public ::testing::Test {
  protected:
-  std::string Install(const Config& config) {
-    return InstallStowly(dir / "app\\", IniText(config)) + " /S /L";
+  void SetUp() override {
+    ASSERT_TRUE(s.ready() && d.ready() && t.ready()) << "drive letters could not be mapped";
+    Reset();
+    // A relative path resolves against the current folder: give it one worth keeping.
+    GetCurrentDirectoryA(MAX_PATH, oldCwd);
+    SetCurrentDirectoryA("S:\\");
   }
+  void TearDown() override {
+    SetCurrentDirectoryA(oldCwd);
+    RemoveTreeOnHost(dir.path());
+  }
+  // Both drives emptied (links too, from the host side); the folders behind the letters
+  // stay, so the mappings and the current folder keep pointing at them.
+  void Reset() {
+    for (const std::string& folder : {sroot, droot, outside})
+      for (const std::string& name : Names(folder)) RemoveTreeOnHost(folder + name);
+    MakeFiles(outside, {{"precious.txt", "not a backup"}});
+    MakeFiles("S:\\Data\\", kSource);
+    MakeFiles("D:\\Backup\\", {});
+  }
+  int Run(const Config& config) { return RunSilently(dir / "app\\", config); }
+  void ExpectOutsideWhole() {
+    EXPECT_EQ(ReadTree(outside), (Files{{"precious.txt", "not a backup"}}));
+    EXPECT_EQ(ReadTree("S:\\Data\\"), kSource);
+  }
+
   ScratchDir dir;
+  std::string sroot = dir / "sdrive\\", droot = dir / "ddrive\\", outside = dir / "outside\\";
+  bool made = MakeFiles(sroot, {}) && MakeFiles(droot, {});
+  MappedDrive s{'S', sroot}, d{'D', droot}, t{'T', sroot};
+  char oldCwd[MAX_PATH] = {};
 };
 
-TEST_F(SilentMode, BacksUpWithoutAPromptLogsEveryStepAndExits) {
-  std::string src = dir / "data\\", dst = dir / "usb\\";
+const Config kFull = {"D:\\Backup\\", {"S:\\Data\\"}, 1, 0, 1};
+const Config kFast = {"D:\\Backup\\", {"S:\\Data\\"}, 0, 1, 1};
+
+TEST_F(Exe, SilentRunBacksUpWithoutAPromptLogsEveryStepAndExitsWithZero) {
   const Files source = {{"a.txt", "alpha"},
                         {"sub\\b.txt", std::string(300000, 'b')},
                         {"sub\\deeper\\c.txt", "charlie"},
                         {"h.txt", "hidden"}};
-  MakeFiles(src, source);
-  SetFileAttributesA((src + "h.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  std::string copy = CopyOf(dst, src);
-  MakeFiles(copy, {{"stale.txt", "from an earlier backup"}});
-
-  // A prompt would wait for a user who is not there, and the run would time out.
-  EXPECT_EQ(RunExe(Install({dst, {src}, 1, 0, 1}), 180000), 0);
-
-  EXPECT_EQ(ReadTree(copy), source);
-  EXPECT_FALSE(Exists(dst + "Stowly.Test"));
-  std::vector<std::string> texts = LogTexts(dst + "Stowly.log");
+  MakeFiles("S:\\Data\\", source);
+  SetFileAttributesA("S:\\Data\\h.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  MakeFiles("D:\\Backup\\Data\\", {{"stale.txt", "from an earlier backup"}});
+  EXPECT_EQ(Run(kFull), 0);
+  EXPECT_EQ(ReadTree("D:\\Backup\\Data\\"), source);
+  EXPECT_FALSE(Exists("D:\\Backup\\Stowly.Test"));
+  Lines texts = LogTexts("D:\\Backup\\Stowly.log");
   ASSERT_EQ(texts.size(), 15u);
-  std::string subtree = copy.substr(0, copy.size() - 1);
-  EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 8),
-            (std::vector<std::string>{
-                "Silent Mode - Begin Automatically",
-                "Backup Mode = Full Mirror, leaving Archive Bit alone on backed up files",
-                "Checking Destination Folder...",
-                "  Deleting " + subtree,
-                "  ...Ok",
-                "Getting list of files from source...",
-                "  ...4 files found",
-                "Copying Files...",
-            }));
-  std::set<std::string> numbers, copied, expected;
-  for (const std::string& t : CopyingLines(texts)) {
-    size_t at = t.find("   Copying ");
-    numbers.insert(t.substr(0, at));
-    copied.insert(t.substr(at));
+  EXPECT_EQ(
+      Lines(texts.begin(), texts.begin() + 8),
+      (Lines{"Silent Mode - Begin Automatically",
+             "Backup Mode = Full Mirror, leaving Archive Bit alone on backed up files",
+             "Checking Destination Folder...", "  Deleting D:\\Backup\\Data", "  ...Ok",
+             "Getting list of files from source...", "  ...4 files found", "Copying Files..."}));
+  std::set<std::string> numbers, copied, expected;  // numbered in the order they were listed
+  for (size_t i = 8; i < 12; ++i) {
+    size_t at = texts[i].find("   Copying ");
+    numbers.insert(texts[i].substr(0, at));
+    copied.insert(texts[i].substr(at));
   }
   for (const auto& [name, content] : source)
-    expected.insert("   Copying " + src + name + " -> " + copy + name);
+    expected.insert("   Copying S:\\Data\\" + name + " -> D:\\Backup\\Data\\" + name);
   EXPECT_EQ(numbers, (std::set<std::string>{"  1", "  2", "  3", "  4"}));
   EXPECT_EQ(copied, expected);
-  EXPECT_EQ(
-      std::vector<std::string>(texts.end() - 3, texts.end()),
-      (std::vector<std::string>{"  ...4 of 4 Files copied - 0 Files skipped",
-                                "FINISHED!  Backup is complete.", "Silent Mode - Close Program"}));
+  EXPECT_EQ(Lines(texts.end() - 3, texts.end()),
+            (Lines{"  ...4 of 4 Files copied - 0 Files skipped", kFinished, kClose}));
 }
 
-TEST_F(SilentMode, ClosingTheWindowMidCopyEndsCleanlyAsCancelled) {
-  std::string src = dir / "data\\", dst = dir / "usb\\";
-  const std::string big = BigContent(64u << 20);
-  MakeFiles(src + "1big\\", {{"big.bin", big}});
-  Files many = ManyFiles(300);
-  MakeFiles(src + "2many\\", many);
-  MakeFiles(dst, {});
-  std::string copy = CopyOf(dst, src);
-
-  ChildProcess stowly(Install({dst, {src + "1big\\", src + "2many\\"}, 1, 0, 1}));
-  ASSERT_TRUE(stowly.started());
-  // Close the window once copying has begun: the big file, listed first, is being written.
-  HWND window = nullptr;
-  for (int i = 0; i < 12000 && stowly.Running(); ++i) {
-    window = stowly.MainWindow();
-    if (window && Exists(copy + "1big\\big.bin")) break;
-    Sleep(5);
-  }
+TEST_F(Exe, ClosingTheWindowMidCopyFinishesTheFileInHandAndExitsWithTwo) {
+  std::string big(64u << 20, 'x');
+  for (size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<char>(i >> 12);
+  Files many = ManyFiles(50);
+  MakeFiles("S:\\Data\\1big\\", {{"big.bin", big}});
+  MakeFiles("S:\\Data\\2many\\", many);
+  Config config = {"D:\\Backup\\", {"S:\\Data\\1big\\", "S:\\Data\\2many\\"}};
+  ChildProcess stowly(InstallStowly(dir / "app\\", IniText(config)) + " /S /L");
+  HWND window = nullptr;  // closed once the big file, listed first, is being written
+  for (int i = 0; i < 12000 && stowly.Running(); ++i, Sleep(5))
+    if ((window = stowly.MainWindow()) && Exists("D:\\Backup\\Data\\1big\\big.bin")) break;
   ASSERT_TRUE(window) << "the main window never appeared";
   PostMessageA(window, WM_CLOSE, 0, 0);
-  ASSERT_EQ(stowly.Wait(180000), 2) << "a cancelled run exits with 2";
-
-  EXPECT_EQ(ReadFileText(copy + "1big\\big.bin") == big, true)
-      << "the file being copied when the window closed must be complete";
-  Files copies = ReadTree(copy + "2many\\");
+  ASSERT_EQ(stowly.Wait(180000), 2);
+  EXPECT_TRUE(ReadFileText("D:\\Backup\\Data\\1big\\big.bin") == big);
+  Files copies = ReadTree("D:\\Backup\\Data\\2many\\");
   for (const auto& [name, content] : copies) EXPECT_EQ(content, many[name]) << name;
-  EXPECT_LT(copies.size(), 300u) << "the close cancelled the copying";
-
-  std::vector<std::string> texts = LogTexts(dst + "Stowly.log");
+  EXPECT_LT(copies.size(), many.size()) << "the close cancelled the copying";
+  Lines texts = LogTexts("D:\\Backup\\Stowly.log");
   ASSERT_GE(texts.size(), 2u);
-  EXPECT_EQ(texts.back(), "Silent Mode - Close Program");
-  EXPECT_EQ(texts[texts.size() - 2],
-            "CANCELED!  (" + std::to_string(copies.size() + 1) + " out of 301 Files Copied)");
-  EXPECT_EQ(CopyingLines(texts).size(), copies.size() + 1);
+  EXPECT_EQ(Lines(texts.end() - 2, texts.end()),
+            (Lines{"CANCELED!  (" + std::to_string(copies.size() + 1) + " out of 51 Files Copied)",
+                   kClose}));
 }
 
-// A running copy of Stowly.exe, with its main window once that has appeared.
-class RunningStowly {
- public:
-  RunningStowly(const std::string& exe, const std::string& args, WORD show = SW_SHOWNORMAL)
-      : process_(exe + " " + args, show) {
-    for (int i = 0; i < 600 && process_.started() && !window_; ++i) {
-      window_ = process_.MainWindow();
-      if (!window_) Sleep(100);
-    }
-  }
-  HWND window() const { return window_; }
-  int ExitCode() { return process_.Wait(60000); }
-
- private:
-  ChildProcess process_;
-  HWND window_ = nullptr;
-};
-
-// Long enough for a small backup under Wine; a run that waits for a person never ends.
-constexpr DWORD kRunLimitMs = 20000;
-
-char FreeDriveLetter() {
-  for (char letter = 'Y'; letter > 'D'; --letter)
-    if (GetDriveTypeA((std::string(1, letter) + ":\\").c_str()) == DRIVE_NO_ROOT_DIR) return letter;
-  return 0;
-}
-
-struct Scene {
-  std::string ini;  // the settings file's text
-  std::string log;  // where the run's log goes, "" when no log can be written
-  std::vector<std::shared_ptr<void>> held;  // locks and drive letters kept during the run
-};
-
-TEST(ExitCode, SilentRunsAlwaysEndAndTellWhatHappened) {
-  struct Case {
-    const char* name;
-    std::function<Scene(const ScratchDir& dir, const std::string& src)> make;
+TEST_F(Exe, StoppedRunsEndOnTheirOwnAndSayWhy) {
+  const struct {
+    const char* what;
+    std::string ini;
     int exitCode;
-  };
-  const Case cases[] = {
-      {"a source file locked by another program is skipped",
-       [](auto& dir, auto& src) {
-         MakeFiles(dir / "usb\\", {});
-         auto lock = std::make_shared<Locked>(src + "b.txt");
-         return Scene{IniText({dir / "usb\\", {src}}), dir / "usb\\Stowly.log", {lock}};
-       },
-       1},
-      {"destination folder missing",
-       [](auto& dir, auto& src) {
-         return Scene{IniText({dir / "none\\", {src}}), "", {}};
-       },
-       3},
-      {"destination is a file",
-       [](auto& dir, auto& src) {
-         WriteFileText(dir / "file", "a file");
-         return Scene{IniText({dir / "file\\", {src}}), "", {}};
-       },
-       3},
-      {"destination drive does not exist",
-       [](auto&, auto& src) {
-         return Scene{IniText({std::string(1, FreeDriveLetter()) + ":\\Backup\\", {src}}), "", {}};
-       },
-       3},
-      {"NumDirs=-1",
-       [](auto& dir, auto& src) {
-         MakeFiles(dir / "usb\\", {});
-         std::string ini = IniText({dir / "usb\\", {}});
-         ini.replace(ini.find("NumDirs=0"), 9, "NumDirs=-1\r\nSourceFolder1=" + src);
-         return Scene{ini, dir / "usb\\Stowly.log", {}};
-       },
-       3},
-      {"no destination folder",
-       [](auto&, auto& src) {
-         return Scene{IniText({"", {src}}), "", {}};
-       },
-       3},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScratchDir dir;
-    const std::string src = dir / "data\\";
-    MakeFiles(src, {{"a.txt", "alpha"}, {"b.txt", "bravo"}});
-    Scene scene = c.make(dir, src);
-    std::string exe = InstallStowly(dir / "app\\", scene.ini);
-
-    // A bare log name lands in the current folder; keep it in the scratch folder.
-    char cwd[MAX_PATH] = {};
-    GetCurrentDirectoryA(MAX_PATH, cwd);
-    SetCurrentDirectoryA(dir.path().c_str());
-    int code = RunExe(exe + " /S /L", kRunLimitMs);
-    SetCurrentDirectoryA(cwd);
-    EXPECT_NE(code, -1) << "the silent run did not end: it waits for a person";
-    EXPECT_EQ(code, c.exitCode);
-    if (scene.log.empty()) continue;
-    std::vector<std::string> texts = LogTexts(scene.log);
-    EXPECT_EQ(texts.empty() ? std::string() : texts.back(), "Silent Mode - Close Program");
+    bool logged;
+  } cases[] = {{"a source file locked by another program", IniText(kFull), 1, true},
+               {"destination folder missing", IniText({"D:\\None\\", {"S:\\Data\\"}}), 3, false},
+               {"NumDirs=-1",
+                "[Main Settings]\r\nDestinationFolder=D:\\Backup\\\r\nNumDirs=-1\r\n"
+                "SourceFolder1=S:\\Data\\\r\n",
+                3, true}};
+  Locked held("S:\\Data\\a.txt");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileA("D:\\Backup\\Stowly.log");
+    ChildProcess stowly(InstallStowly(dir / "app\\", c.ini) + " /S /L");
+    EXPECT_EQ(stowly.Wait(60000), c.exitCode);
+    Lines log = LogTexts("D:\\Backup\\Stowly.log");
+    EXPECT_TRUE(!c.logged || (!log.empty() && log.back() == kClose));
   }
+}
+
+TEST_F(Exe, TheSourceSpelledAnotherWayIsRefusedWithoutABox) {
+  std::string hostView = "Z:" + HostPath(sroot) + "/";
+  std::replace(hostView.begin(), hostView.end(), '/', '\\');
+  for (const std::string& destination : {std::string("T:\\"), hostView, std::string("S:/")}) {
+    SCOPED_TRACE(destination);
+    EXPECT_EQ(Run({destination, {"S:\\Data\\"}}), 3);
+    ExpectOutsideWhole();
+  }
+}
+
+// Hand-edited values: neighbours of the destination copy such values could reach.
+TEST_F(Exe, HandEditedValuesNeverReachBeyondTheDestinationCopies) {
+  const Files neighbours = {{"Backup\\Other\\keep.txt", "another backup"},
+                            {"BackupData\\keep.txt", "a sibling folder"},
+                            {"Data\\keep.txt", "beside the destination"}};
+  const struct {
+    Config base;
+    std::string destination, source2, skipped;
+  } cases[] = {{kFull, "D:\\Backup\\", "", ""},
+               {kFull, "D:\\Backup\\", ".", "."},
+               {kFull, "D:\\Backup", "S:\\Data\\", "-"},
+               {kFast, "D:\\Backup", "S:\\Data\\", "-"},
+               {kFull, "D:\\Backup\\", "S:\\Data\\..\\..\\Data\\", "-"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.destination + " [" + c.source2 + "] " + std::to_string(c.base.fullMirror));
+    Reset();
+    MakeFiles("D:\\", neighbours);
+    Config config = c.base;
+    config.destination = c.destination;
+    config.sources.push_back(c.source2);
+    EXPECT_NE(Run(config), -1);
+    ExpectOutsideWhole();
+    Files left = ReadTree("D:\\");
+    for (const auto& [name, content] : neighbours) EXPECT_EQ(left[name], content) << name;
+    EXPECT_EQ(ReadTree("D:\\Backup\\Data\\"), kSource);
+    Lines log = LogTexts("D:\\Backup\\Stowly.log");
+    EXPECT_TRUE(Has(log, kFinished));
+    EXPECT_TRUE(c.skipped == "-" || Has(log, "  Source folder not found, skipped: " + c.skipped));
+  }
+}
+
+// Full Mirror deletes the copy around its links, Fast Mirror passes by paths through them.
+TEST_F(Exe, LinksInsideTheDestinationCopyGoAsLinks) {
+  for (const Config& mode : {kFull, kFast}) {
+    SCOPED_TRACE(mode.fullMirror ? "Full Mirror" : "Fast Mirror");
+    Reset();
+    MakeFiles(outside + "deep\\", {{"more.txt", "keep me too"}});
+    MakeFiles("D:\\Backup\\Data\\sub\\", {{"old.txt", "gone from the source"}});
+    ASSERT_TRUE(HostSymlink("D:\\Backup\\Data\\linked", outside));
+    ASSERT_TRUE(HostSymlink("D:\\Backup\\Data\\sub\\deeplink", outside + "deep\\"));
+    EXPECT_EQ(Run(mode), 0);
+    EXPECT_EQ(ReadTree(outside),
+              (Files{{"precious.txt", "not a backup"}, {"deep\\more.txt", "keep me too"}}));
+    EXPECT_EQ(ReadTree("D:\\Backup\\Data\\"), kSource);
+  }
+}
+
+// "odd." is a fine host name, but Windows drops a segment's trailing dot, so the folder
+// cannot be listed by its plain path.
+TEST_F(Exe, AnUnlistableSourceFolderKeepsItsCopyAndIsReported) {
+  MakeFiles("D:\\Backup\\Data\\", kSource);
+  ASSERT_TRUE(CreateDirectoryW(L"\\\\?\\S:\\Data\\odd.", nullptr));
+  ASSERT_TRUE(CreateDirectoryW(L"\\\\?\\D:\\Backup\\Data\\odd.", nullptr));
+  ASSERT_TRUE(WriteFileText("\\\\?\\S:\\Data\\odd.\\f.txt", "source"));
+  ASSERT_TRUE(WriteFileText("\\\\?\\D:\\Backup\\Data\\odd.\\f.txt", "its only copy"));
+  EXPECT_EQ(Run(kFull), 1) << "a folder left out is not a complete backup";
+  EXPECT_EQ(ReadFileText("\\\\?\\D:\\Backup\\Data\\odd.\\f.txt"), "its only copy");
+  Lines log = LogTexts("D:\\Backup\\Stowly.log");
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+    return line.find("S:\\Data\\odd.") != line.npos && line.find("Copying") == line.npos;
+  })) << "no log line names the folder that could not be listed";
+}
+
+TEST_F(Exe, ALinkFromTheSourceIntoTheDestinationIsNotCopiedIntoItself) {
+  MakeFiles("D:\\Backup\\", {{"Stowly.Test", "the user's notes"}});
+  ASSERT_TRUE(HostSymlink("S:\\Data\\backup", "D:\\Backup\\"));
+  for (int run = 1; run <= 2; ++run) {
+    EXPECT_EQ(Run(kFast), 0);
+    EXPECT_EQ(ReadTree("D:\\Backup\\Data\\"), kSource);
+  }
+  EXPECT_EQ(ReadFileText("D:\\Backup\\Stowly.Test"), "the user's notes");
+}
+
+// Files the first job has copied keep their identity, which a delete and re-copy changes.
+TEST_F(Exe, ASecondJobOnTheSameDestinationDeletesNothing) {
+  Files many = ManyFiles(600);
+  MakeFiles("S:\\Data\\", many);
+  ChildProcess first(InstallStowly(dir / "first\\", IniText(kFull)) + " /S /L");
+  std::map<std::string, FolderIdentity> copied;
+  for (int i = 0; i < 6000 && copied.size() < 20 && first.Running(); ++i, Sleep(10))
+    for (const std::string& name : Names("D:\\Backup\\Data\\"))  // a copy is named when whole
+      if (many.count(name) && !copied.count(name))
+        ReadFolderIdentity("D:\\Backup\\Data\\" + name, copied[name]);
+  ASSERT_GE(copied.size(), 20u) << "the first job never got copying";
+  EXPECT_EQ(RunSilently(dir / "second\\", kFull), 3);
+  ASSERT_TRUE(first.Running()) << "the first job ended before the second was tried";
+  for (const auto& [name, identity] : copied) {
+    FolderIdentity now;
+    EXPECT_TRUE(ReadFolderIdentity("D:\\Backup\\Data\\" + name, now) && now == identity) << name;
+  }
+  EXPECT_TRUE(Has(LogTexts("D:\\Backup\\Stowly.log"), kDestinationBusyLine));
+  EXPECT_EQ(first.Wait(240000), 0);
+  many.insert(kSource.begin(), kSource.end());
+  EXPECT_EQ(ReadTree("D:\\Backup\\Data\\"), many);
 }
 
 }  // namespace
 
-TEST(Exe, LocalModeLoadsAndStoresTheIniBesideTheExeAndClosesWithZero) {
+// Started minimised, as from a shortcut (only the S switch minimises it), beside a
+// second copy: no single-instance guard, and each way of closing ends with 0.
+TEST(LocalMode, LoadsAndStoresTheIniBesideTheExe) {
   ScratchDir dir;
-  std::string exe = InstallStowly(dir.path(), "");
-  ASSERT_TRUE(WriteFileText(dir / "Stowly.ini",
-                            "[Main Settings]\r\nDestinationFolder=E:\\Backup\\\r\nNumDirs=1\r\n"
-                            "SourceFolder1=C:\\Data\\\r\n"));
-  // Started minimised, as from a shortcut: only the S switch minimises it.
-  RunningStowly stowly(exe, "/L", SW_SHOWMINNOACTIVE);
-  HWND main = stowly.window();
-  ASSERT_TRUE(main) << "the main window never appeared";
+  const std::string ini =
+      "[Main "
+      "Settings]\r\nDestinationFolder=E:\\Backup\\\r\nNumDirs=1\r\nSourceFolder1=C:\\Data\\\r\n";
+  std::string exe = InstallStowly(dir.path(), ini);
+  ChildProcess first(exe + " /L", SW_SHOWMINNOACTIVE), second(exe + " -l");
+  HWND main = nullptr, other = nullptr;
+  for (int i = 0; i < 600 && !(main && other); ++i, Sleep(100))
+    main = first.MainWindow(), other = second.MainWindow();
+  ASSERT_TRUE(main && other && main != other);
   EXPECT_FALSE(IsIconic(main));
-  char text[64] = {};
-  // WM_GETTEXT, since GetWindowTextA does not ask another process's edit box.
+  char text[64] = {};  // WM_GETTEXT: GetWindowTextA does not ask another process's edit box
   SendMessageA(GetDlgItem(main, 1010), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
   EXPECT_STREQ(text, "E:\\Backup\\");
   EXPECT_EQ(SendMessageA(GetDlgItem(main, 1001), LB_GETCOUNT, 0, 0), 1);
-
+  PostMessageA(GetDlgItem(other, IDCANCEL), BM_CLICK, 0, 0);
+  EXPECT_EQ(second.Wait(60000), 0);
+  EXPECT_EQ(ReadFileText(dir / "Stowly.ini"), ini) << "nothing is written unless a setting changes";
   SendMessageA(GetDlgItem(main, 1009), BM_CLICK, 0, 0);
-  PostMessageA(main, WM_CLOSE, 0, 0);
-  EXPECT_EQ(stowly.ExitCode(), 0);
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(first.Wait(60000), 0);
   EXPECT_NE(ReadFileText(dir / "Stowly.ini").find("LogFile=0"), std::string::npos);
-}
-
-TEST(Exe, CloseButtonTitleBarAndASecondCopyAllEndWithZero) {
-  ScratchDir dir;
-  std::string exe = InstallStowly(dir.path(), "");
-  RunningStowly first(exe, "-l");
-  RunningStowly second(exe, "/LOG");
-  ASSERT_TRUE(first.window());
-  ASSERT_TRUE(second.window());
-  EXPECT_NE(first.window(), second.window()) << "no single-instance guard";
-  PostMessageA(first.window(), WM_SYSCOMMAND, SC_CLOSE, 0);
-  PostMessageA(GetDlgItem(second.window(), IDCANCEL), BM_CLICK, 0, 0);
-  EXPECT_EQ(first.ExitCode(), 0);
-  EXPECT_EQ(second.ExitCode(), 0);
-  EXPECT_FALSE(Exists(dir / "Stowly.ini")) << "nothing is written unless a setting changes";
 }

@@ -1,23 +1,14 @@
 #include "tests/support.h"
 
-#include <commctrl.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
 
-#include <atomic>
-
-#include "ui/message_loop.h"
-#include "engine/copy_worker.h"
-#include "engine/file_list.h"
-#include "engine/fs.h"
-#include "engine/job_state.h"
-#include "engine/log_file.h"
-#include "engine/settings.h"
 #include "app/startup.h"
-#include "ui/controls.h"
+#include "engine/fs.h"
+#include "ui/dialogs.h"
 #include "ui/form.h"
 #include "ui/main_window.h"
-#include "ui/dialogs.h"
+#include "ui/message_loop.h"
 
 namespace {
 
@@ -72,47 +63,55 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() { RemoveTree(path_); }
 
-void RemoveTree(const std::string& folder) {
-  std::string base = folder;
-  if (!base.empty() && base.back() != '\\') base += '\\';
+namespace {
+
+// Calls visit with the name and attributes of every entry in folder (which ends with \\).
+void ForEachEntry(const std::string& folder, const std::function<void(std::string, DWORD)>& visit) {
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(FilePathW(base + "*").c_str(), &data);
-  for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
-    std::string name = AnsiFromWide(data.cFileName), full = base + name;
-    if (name == "." || name == "..") continue;
-    SetFileAttributesW(FilePathW(full).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      DeleteFileW(FilePathW(full).c_str());
-    else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-      RemoveDirectoryW(FilePathW(full).c_str());
-    else
-      RemoveTree(full);
+  ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data)) {
+    std::string name = AnsiFromWide(data.cFileName);
+    if (name != "." && name != "..") visit(name, data.dwFileAttributes);
   }
-  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
+}  // namespace
+
+void RemoveTree(const std::string& folder) {
+  std::string base = folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
+  ForEachEntry(base, [&](const std::string& name, DWORD attributes) {
+    std::wstring full = FilePathW(base + name);
+    SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      DeleteFileW(full.c_str());
+    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+      RemoveDirectoryW(full.c_str());
+    else
+      RemoveTree(base + name);
+  });
   SetFileAttributesW(FilePathW(base).c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryW(FilePathW(base).c_str());
 }
 
 bool WriteFileText(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileW(FilePathW(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  ScopedHandle file(CreateFileW(FilePathW(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
-  BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == content.size();
+  return file &&
+         WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                   nullptr) &&
+         written == content.size();
 }
 
 std::string ReadFileText(const std::string& path) {
-  HANDLE file = CreateFileW(FilePathW(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
+  ScopedHandle file(CreateFileW(FilePathW(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
   std::string content;
   char buffer[65536];
   DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+  while (file && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
     content.append(buffer, got);
-  CloseHandle(file);
   return content;
 }
 
@@ -121,12 +120,12 @@ bool Exists(const std::string& path) {
 }
 
 bool MakeFiles(const std::string& root, const Files& files) {
-  bool ok = true;
   auto folders = [](const std::string& path) {
     for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
       CreateDirectoryW(FilePathW(path.substr(0, at)).c_str(), nullptr);
   };
   folders(root);
+  bool ok = true;
   for (const auto& [name, content] : files) {
     folders(root + name);
     ok = WriteFileText(root + name, content) && ok;
@@ -136,69 +135,41 @@ bool MakeFiles(const std::string& root, const Files& files) {
 
 Files ReadTree(const std::string& root, const std::string& below) {
   Files files;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(FilePathW(root + below + "*").c_str(), &data);
-  for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
-    std::string name = AnsiFromWide(data.cFileName);
-    if (name == "." || name == ".." || (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+  ForEachEntry(root + below, [&](const std::string& name, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
       files.merge(ReadTree(root, below + name + "\\"));
     else
       files[below + name] = ReadFileText(root + below + name);
-  }
-  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  });
   return files;
 }
 
-std::vector<std::string> LogTexts(const std::string& path) {
+Lines LogTexts(const std::string& path) {
   std::string content = ReadFileText(path);
-  std::vector<std::string> texts;
-  if (content.empty()) return texts;
-  EXPECT_EQ(content.substr(content.size() - 2), "\r\n") << "the log ends mid-line";
+  Lines texts;
   size_t start = 0;
   for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
     std::string line = content.substr(start, end - start);
-    if (line == std::string(140, '-')) {
-      texts.push_back("----");
-      continue;
-    }
     bool dated = line.size() >= 24;
-    const char* shape = "dd-dd-dddd   dd:dd:dd   ";
-    for (size_t i = 0; dated && i < 24; ++i)
-      dated =
-          shape[i] == 'd' ? isdigit(static_cast<unsigned char>(line[i])) != 0 : line[i] == shape[i];
-    EXPECT_TRUE(dated) << "malformed log line: " << line;
-    texts.push_back(dated ? line.substr(24) : line);
+    for (size_t i = 0; dated && i < 24; ++i) {
+      char shape = "dd-dd-dddd   dd:dd:dd   "[i];
+      dated = shape == 'd' ? isdigit(static_cast<unsigned char>(line[i])) != 0 : line[i] == shape;
+    }
+    bool separator = line == std::string(140, '-');
+    EXPECT_TRUE(dated || separator) << "malformed log line: " << line;
+    texts.push_back(separator ? "----" : dated ? line.substr(24) : line);
   }
+  EXPECT_EQ(start, content.size()) << "the log ends mid-line";
   return texts;
 }
 
-std::vector<std::string> After(const std::vector<std::string>& texts, const std::string& marker) {
-  for (size_t i = texts.size(); i-- > 0;)
-    if (texts[i] == marker) return {texts.begin() + static_cast<long>(i) + 1, texts.end()};
-  return texts;
-}
-
-std::set<std::string> CopyingLines(const std::vector<std::string>& texts) {
-  std::set<std::string> lines;
-  for (const std::string& t : texts)
-    if (t.find("   Copying ") != std::string::npos) lines.insert(t);
-  return lines;
-}
-
-std::string BigContent(size_t size) {
-  std::string content(size, '\0');
-  for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 7 + i / 4093) & 0xFF);
-  return content;
-}
-
-Files ManyFiles(int n, size_t size) {
+Files ManyFiles(int n) {
   Files files;
   for (int i = 0; i < n; ++i) {
     std::string name = "f";  // built step by step: GCC 12 warns falsely on "f" + to_string
     name += std::to_string(i);
-    files[name + ".txt"] = size ? std::string(size, static_cast<char>('a' + i % 26)) : name;
+    files[name + ".txt"] = name;
   }
   return files;
 }
@@ -284,11 +255,6 @@ void TestHost::PumpWait() {
   if (tick) tick();
 }
 
-void TestHost::WhenStatusShows(const std::string& head, std::function<void()> action) {
-  triggerHead_ = head;
-  trigger_ = std::move(action);
-}
-
 void TestHost::CheckTrigger(const std::string& line) {
   if (!trigger_ || line.rfind(triggerHead_, 0) != 0) return;
   auto action = std::move(trigger_);
@@ -333,20 +299,6 @@ void TestHost::SetSkippedLabel(const std::string& text) {
   OnUiThread([&] { skippedLabel = text; });
 }
 
-int TestHost::ShowMessage(const std::string& text, unsigned flags) {
-  messages.push_back({text, flags});
-  return answer;
-}
-
-void RunCopyWorker(TestHost& host, JobState& state, const std::vector<std::string>& list) {
-  state.destination = host.destination;
-  state.masterList = list.empty() ? std::vector<std::string>{std::string()} : list;
-  state.foundCount = static_cast<int>(list.size());
-  LogWriter log(host);
-  WorkerContext context{state, host, log};
-  RunCopyWorker(context);
-}
-
 ChildProcess::ChildProcess(std::string commandLine, WORD show) {
   char desktop[256] = {};
   GetUserObjectInformationA(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, desktop,
@@ -356,23 +308,19 @@ ChildProcess::ChildProcess(std::string commandLine, WORD show) {
   startup.lpDesktop = desktop;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = show;
-  started_ = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            nullptr, &startup, &process_) != 0;
+  CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                 &startup, &process_);
 }
 
 ChildProcess::~ChildProcess() {
-  if (!started_) return;
+  if (!process_.hProcess) return;
   if (Running()) TerminateProcess(process_.hProcess, 1);
   CloseHandle(process_.hThread);
   CloseHandle(process_.hProcess);
 }
 
-bool ChildProcess::Running() const {
-  return started_ && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
-}
-
 int ChildProcess::Wait(DWORD milliseconds) {
-  if (!started_ || WaitForSingleObject(process_.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
+  if (WaitForSingleObject(process_.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
   GetExitCodeProcess(process_.hProcess, &code);
   return static_cast<int>(code);
@@ -399,16 +347,12 @@ HWND ChildProcess::MainWindow() const {
   return search.found;
 }
 
-std::string StowlyExePath() {
-  std::string unixPath = STOWLY_EXE_PATH_FOR_TESTS;
-  for (char& c : unixPath)
-    if (c == '/') c = '\\';
-  return "Z:" + unixPath;
-}
-
 std::string InstallStowly(const std::string& folder, const std::string& ini) {
+  std::string built = "Z:" STOWLY_EXE_PATH_FOR_TESTS;
+  for (char& c : built)
+    if (c == '/') c = '\\';
   CreateDirectoryA(folder.c_str(), nullptr);
-  EXPECT_TRUE(CopyFileA(StowlyExePath().c_str(), (folder + "Stowly.exe").c_str(), FALSE));
+  EXPECT_TRUE(CopyFileA(built.c_str(), (folder + "Stowly.exe").c_str(), FALSE));
   EXPECT_TRUE(ini.empty() || WriteFileText(folder + "Stowly.ini", ini));
   return "\"" + folder + "Stowly.exe\"";
 }
@@ -435,10 +379,6 @@ void CloseMainWindow() {
   g_quitRequested = false;
 }
 
-namespace {
-
-// Starts a host (Unix) program; Wine does not let it be waited for, so callers wait for
-// its effect.
 void RunHost(const std::string& commandLine) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -451,8 +391,6 @@ void RunHost(const std::string& commandLine) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
 }
-
-}  // namespace
 
 std::string HostPath(const std::string& path) {
   using ToUnix = char*(CDECL*)(LPCWSTR);

@@ -8,15 +8,13 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/host.h"
-#include "engine/job_state.h"
 
-// A fresh empty folder (ending with a backslash) below the system temp folder,
-// removed with everything in it when the object goes away.
+// A fresh empty folder (ending with a backslash) below the system temp folder, removed
+// with everything in it when the object goes.
 class ScratchDir {
  public:
   ScratchDir();
@@ -37,21 +35,18 @@ std::string ReadFileText(const std::string& path);
 bool Exists(const std::string& path);
 
 using Files = std::map<std::string, std::string>;  // relative path -> content
+using Lines = std::vector<std::string>;
 // Makes root and the files below it (with their folders); false when one cannot be made.
 bool MakeFiles(const std::string& root, const Files& files);
 // Every file below root by relative path; a link is not followed.
 Files ReadTree(const std::string& root, const std::string& below = "");
 // The log's texts without their date and time columns; separators read "----".
-std::vector<std::string> LogTexts(const std::string& path);
-// The texts after the last one equal to marker (all of them without one).
-std::vector<std::string> After(const std::vector<std::string>& texts, const std::string& marker);
-std::set<std::string> CopyingLines(const std::vector<std::string>& texts);
+Lines LogTexts(const std::string& path);
 inline std::string CopyOf(const std::string& destination, const std::string& source) {
   return destination + source.substr(3);
 }
-std::string BigContent(size_t size);
 // n files named f<i>.txt, each with its own content.
-Files ManyFiles(int n, size_t size = 0);
+Files ManyFiles(int n);
 
 // Holds a file open with share mode 0, as a program that has it open exclusively does.
 struct Locked {
@@ -73,8 +68,7 @@ std::string IniText(const Config& c);
 // Handles waiting window messages for about the given time.
 void PumpFor(int milliseconds);
 
-// Message boxes the program showed while the recorder was installed, each answered
-// with `answer`.
+// Message boxes shown while the recorder was installed, each answered with `answer`.
 struct MessageRecorder {
   explicit MessageRecorder(int answer = IDOK);
   ~MessageRecorder();
@@ -99,33 +93,27 @@ struct FolderAnswer {
 // next pump; an action set with WhenStatusShows runs there too, before the worker goes on.
 class TestHost : public JobHost {
  public:
-  std::vector<std::string> sources;
-  std::string destination;
-  std::atomic<bool> logging{true};
-  bool silent = false;
-  std::vector<std::string> status, skipped;
-  std::string skippedLabel = "Skipped Files - See log for details";
+  std::vector<std::string> sources, status, skipped;
+  std::string destination, skippedLabel = "Skipped Files - See log for details";
   std::string button = "Backup";
-  bool buttonEnabled = true;
-  struct Message {
-    std::string text;
-    unsigned flags;
-  };
-  std::vector<Message> messages;
+  std::atomic<bool> logging{true};
+  bool buttonEnabled = true, gone = false;
+  std::vector<std::pair<std::string, unsigned>> messages;  // text and flags of each box
   int answer = IDOK;  // the button every message box is closed with
-  bool gone = false, quit = false;
-  int closes = 0, closedWith = -1;
-  // What the main window's timer would run; called at every wait here.
-  std::function<void()> tick;
+  int closes = 0;
+  std::function<void()> tick;  // what the main window's timer would run, at every wait
 
   // Runs action on this thread when a status or progress line starting with head appears.
-  void WhenStatusShows(const std::string& head, std::function<void()> action);
+  void WhenStatusShows(const std::string& head, std::function<void()> action) {
+    triggerHead_ = head;
+    trigger_ = std::move(action);
+  }
 
   std::vector<std::string> SourceFolders() override { return sources; }
   std::string Destination() override;
   bool LoggingOn() override { return logging; }
-  bool Silent() override { return silent; }
-  void StatusAdd(const std::string& text, bool select) override;
+  bool Silent() override { return false; }
+  void StatusAdd(const std::string& text, bool) override;
   void StatusReplaceLast(const std::string& text) override;
   std::string StatusLast() override { return status.empty() ? "" : status.back(); }
   void StatusClear() override { status.clear(); }
@@ -140,12 +128,12 @@ class TestHost : public JobHost {
   void Pump() override;
   void PumpWait() override;
   bool WindowGone() override { return gone; }
-  bool QuitRequested() override { return quit; }
-  void CloseWindow(int exitCode) override {
-    ++closes;
-    closedWith = exitCode;
+  bool QuitRequested() override { return false; }
+  void CloseWindow(int) override { ++closes; }
+  int ShowMessage(const std::string& text, unsigned flags) override {
+    messages.emplace_back(text, flags);
+    return answer;
   }
-  int ShowMessage(const std::string& text, unsigned flags) override;
 
  private:
   // Runs call on this thread: at once from it, else at its next pump (the caller waits).
@@ -160,9 +148,6 @@ class TestHost : public JobHost {
   std::function<void()> trigger_;
 };
 
-// Runs the copy worker over `list` (entries 1..size) to its end, as the job does.
-void RunCopyWorker(TestHost& host, JobState& state, const std::vector<std::string>& list);
-
 // A program started on this test program's desktop (so its windows can be found), ended
 // when the object goes if it is still running.
 class ChildProcess {
@@ -171,21 +156,18 @@ class ChildProcess {
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
-  bool started() const { return started_; }
-  bool Running() const;
+  bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
   // The exit code, or -1 when the process has not ended within the time.
   int Wait(DWORD milliseconds);
-  // Its visible Stowly main window (visible once its creation is complete), or 0.
+  // Its visible main window (visible once its creation is complete), or 0.
   HWND MainWindow() const;
 
  private:
   PROCESS_INFORMATION process_ = {};
-  bool started_ = false;
 };
 
-// The Windows path of the built Stowly.exe.
-std::string StowlyExePath();
-// A portable install in folder: the exe with the given settings file beside it.
+// A portable install in folder: the built exe with the given settings file beside it.
+// Returns the quoted exe path.
 std::string InstallStowly(const std::string& folder, const std::string& ini);
 
 // Opens the real main window (modeless, so the test keeps control) with its settings
@@ -193,10 +175,12 @@ std::string InstallStowly(const std::string& folder, const std::string& ini);
 HWND OpenMainWindow(const std::string& iniPath);
 void CloseMainWindow();
 
+// Runs a host (Unix) program; Wine does not let it be waited for, so callers wait for
+// its effect.
+void RunHost(const std::string& commandLine);
 // The host path of a Windows path, or "" outside Wine.
 std::string HostPath(const std::string& path);
-// A host symbolic link at `link` (Windows path) to `target`; Wine shows it as a reparse
-// point. False when it could not be made.
+// A host symbolic link at `link` to `target`; Wine shows it as a reparse point.
 bool HostSymlink(const std::string& link, const std::string& target);
 // Removes a folder and everything in it from the host side: host links in it go as links,
 // which no Windows file call under Wine can do.
