@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ui/message_loop.h"
-#include "engine/settings.h"
+#include "engine/numbers.h"
 
 namespace {
 
