@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "engine/failure.h"
-#include "engine/file_list.h"
 #include "engine/fs.h"
 
 namespace {
