@@ -259,6 +259,7 @@ bool BackupJob::CopyFiles() {
   host_.EnableButton(false);
   // A cancelled worker finishes the file in hand; its lines come before the job's own.
   WaitForWorkerToEnd(state_, host_);
+  host_.Pump();  // what the worker left for the window lands before the job's next line
   return cancelled;
 }
 

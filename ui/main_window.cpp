@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "engine/backup_job.h"
 #include "engine/fs.h"
@@ -86,18 +87,28 @@ class MainHost : public JobHost {
     return ListGetText(status, ListCount(status) - 1);
   }
   void StatusClear() override { ListClear(g_handles[kStatusList]); }
-  // From the worker: one message to the window, which does the list's three steps itself.
+  // From the worker, which never waits for the window here: it leaves the newest line
+  // and posts one message unless one is on its way; the window then does the list's
+  // three steps itself. A line the window had no time for is passed over.
   void CopyProgress(const std::string& text, int done, int total) override {
-    Progress progress{text.c_str(), done, total};
-    SendMessageA(g_vars.form, kProgressMessage, 0, reinterpret_cast<LPARAM>(&progress));
+    {
+      std::lock_guard<std::mutex> hold(progressLock_);
+      progress_ = {text, done, total, progress_.fresh || done == 0};
+    }
+    if (!progressPosted_.exchange(true) &&
+        !(g_vars.form && PostMessageA(g_vars.form, kProgressMessage, 0, 0)))
+      progressPosted_ = false;
   }
-  struct Progress {
-    const char* text;
-    int done, total;
-  };
-  void ShowProgress(const Progress& p) {
+  void ShowProgress() {
+    progressPosted_ = false;
+    Progress p;
+    {
+      std::lock_guard<std::mutex> hold(progressLock_);
+      p = progress_;
+      progress_.fresh = false;
+    }
     HWND status = g_handles[kStatusList];
-    if (p.done > 0) ListDelete(status, progressLine_ >= 0 ? progressLine_ : ListCount(status) - 1);
+    if (!p.fresh) ListDelete(status, progressLine_ >= 0 ? progressLine_ : ListCount(status) - 1);
     progressLine_ = ListAdd(status, p.text);
     ListSelect(status, progressLine_);
     if (taskbar) taskbar->Copying(p.done, p.total);
@@ -150,6 +161,14 @@ class MainHost : public JobHost {
   }
 
  private:
+  struct Progress {
+    std::string text;
+    int done = 0, total = 0;
+    bool fresh = false;  // the run's first line, which is added rather than replacing
+  };
+  std::mutex progressLock_;
+  Progress progress_;
+  std::atomic<bool> progressPosted_{false};
   int progressLine_ = -1;  // the worker's line, remembered to spare it a count per file
 };
 
@@ -331,7 +350,7 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
       OnFirstPaint(form);
       break;
     case kProgressMessage:
-      g_main.host.ShowProgress(*reinterpret_cast<const MainHost::Progress*>(lParam));
+      g_main.host.ShowProgress();
       return 0;
     case kSkippedMessage:
       return g_main.host.AddSkipped(reinterpret_cast<const char*>(lParam));
