@@ -13,7 +13,6 @@
 #include "engine/file_list.h"
 #include "engine/fs.h"
 #include "engine/log_file.h"
-#include "engine/path_identity.h"
 #include "engine/safe_copy.h"
 #include "engine/settings.h"
 #include "tests/support.h"
@@ -208,27 +207,6 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
     GTEST_SKIP() << "this file system reports the archive attribute as set on every file";
 }
 
-TEST(WorkerEndCheck, EndsTheRunPastTheLastEntryOrOnACancelOnly) {
-  JobState job;
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  const struct {
-    int fileIndex, cancel, workerIdle, idleAfter;
-  } cases[] = {{3, 0, 0, 0}, {3, -2, 0, 0}, {4, 0, 1, 1}, {3, 1, 0, 1}};
-  for (const auto& c : cases) {
-    job.workerThread = event;
-    job.foundCount = 3;
-    job.fileIndex = c.fileIndex;
-    job.cancel = c.cancel;
-    job.workerIdle = c.workerIdle;
-    WorkerEndCheck(job);
-    DWORD flags = 0;
-    bool closed = c.idleAfter && !c.workerIdle;
-    EXPECT_EQ(job.workerIdle, c.idleAfter) << c.fileIndex << " " << c.cancel;
-    EXPECT_EQ(job.workerThread.load() == nullptr, closed);
-    EXPECT_EQ(GetHandleInformation(event, &flags) == FALSE, closed);
-  }
-}
-
 TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize) {
   LogWriter writer(host);
   host.logging = false;
@@ -365,24 +343,6 @@ TEST(DestinationLock, AKilledHolderLeavesNoStaleLock) {
   for (int i = 0; i < 250 && lock.Acquire(dir.path()) != DestinationLock::State::kHeld; ++i)
     Sleep(20);
   EXPECT_EQ(lock.state(), DestinationLock::State::kHeld);
-}
-
-// Mapped drive letters, Wine's Z:\ view of the host and a host link lead to one folder.
-TEST(FolderIdentity, EveryWayToAFolderReadsOneIdentity) {
-  ScratchDir dir;
-  std::string data = dir / "data\\", link = dir / "link";
-  ASSERT_TRUE(MakeFiles(data + "inside\\", {}));
-  MappedDrive letter('V', dir.path());
-  ASSERT_TRUE(letter.ready() && HostSymlink(link, data));
-  std::string hostView = NormalizeFolderPath("Z:" + HostPath(data));
-  FolderIdentity real, other;
-  ASSERT_TRUE(ReadFolderIdentity(data, real) && real.known());
-  for (const std::string& way : {std::string("v:\\DATA\\"), hostView, link + "\\"})
-    EXPECT_TRUE(ReadFolderIdentity(way, other) && other == real) << way;
-  EXPECT_FALSE(ReadFolderIdentity(dir / "missing\\", other));
-  EXPECT_EQ(FolderContains(data, link + "\\inside\\new\\"), Containment::kYes);
-  EXPECT_EQ(FolderContains(data + "inside\\", "V:\\data\\"), Containment::kNo);
-  RemoveTreeOnHost(dir.path());
 }
 
 // Drive Q: is a small volume of its own (scripts/make-full-disk.sh). The new copy is
