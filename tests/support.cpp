@@ -15,18 +15,6 @@ namespace {
 MessageRecorder* g_recorder = nullptr;
 FolderAnswer* g_folderAnswer = nullptr;
 
-int RecordMessage(HWND, const char* text, const char* caption, UINT flags) {
-  g_recorder->shown.push_back({text, caption, flags});
-  return g_recorder->answer;
-}
-
-std::string AnswerFolder(HWND, const char* title, const std::string& start) {
-  ++g_folderAnswer->calls;
-  g_folderAnswer->lastTitle = title;
-  g_folderAnswer->lastStart = start;
-  return g_folderAnswer->path;
-}
-
 // Test programs run side by side on one Wine server, and focus and activation are shared
 // by everything on a desktop; on a desktop of its own, each program's windows keep the
 // focus its tests rely on. Done at static initialisation, before any window exists.
@@ -65,7 +53,6 @@ ScratchDir::~ScratchDir() { RemoveTree(path_); }
 
 namespace {
 
-// Calls visit with the name and attributes of every entry in folder (which ends with \\).
 void ForEachEntry(const std::string& folder, const std::function<void(std::string, DWORD)>& visit) {
   WIN32_FIND_DATAW data;
   ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
@@ -151,11 +138,8 @@ Lines LogTexts(const std::string& path) {
   size_t start = 0;
   for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
     std::string line = content.substr(start, end - start);
-    bool dated = line.size() >= 24;
-    for (size_t i = 0; dated && i < 24; ++i) {
-      char shape = "dd-dd-dddd   dd:dd:dd   "[i];
-      dated = shape == 'd' ? isdigit(static_cast<unsigned char>(line[i])) != 0 : line[i] == shape;
-    }
+    bool dated = line.size() >= 24 && line.compare(10, 3, "   ") == 0 && line[2] == '-' &&
+                 line[15] == ':' && line.compare(21, 3, "   ") == 0;
     bool separator = line == std::string(140, '-');
     EXPECT_TRUE(dated || separator) << "malformed log line: " << line;
     texts.push_back(separator ? "----" : dated ? line.substr(24) : line);
@@ -168,8 +152,7 @@ Files ManyFiles(int n) {
   Files files;
   for (int i = 0; i < n; ++i) {
     std::string name = "f";  // built step by step: GCC 12 warns falsely on "f" + to_string
-    name += std::to_string(i);
-    files[name + ".txt"] = name;
+    files[(name += std::to_string(i)) + ".txt"] = name;
   }
   return files;
 }
@@ -205,29 +188,29 @@ void PumpFor(int milliseconds) {
 
 MessageRecorder::MessageRecorder(int answerWith) : answer(answerWith) {
   g_recorder = this;
-  g_messageBoxHook = RecordMessage;
+  g_messageBoxHook = [](HWND, const char* text, const char* caption, UINT flags) {
+    g_recorder->shown.push_back({text, caption, flags});
+    return g_recorder->answer;
+  };
 }
 
-MessageRecorder::~MessageRecorder() {
-  g_messageBoxHook = nullptr;
-  g_recorder = nullptr;
-}
+MessageRecorder::~MessageRecorder() { g_messageBoxHook = nullptr; }
 
 FolderAnswer::FolderAnswer(std::string answerPath) : path(std::move(answerPath)) {
   g_folderAnswer = this;
-  g_chooseFolderHook = AnswerFolder;
+  g_chooseFolderHook = [](HWND, const char* title, const std::string& start) {
+    ++g_folderAnswer->calls;
+    g_folderAnswer->lastTitle = title;
+    g_folderAnswer->lastStart = start;
+    return g_folderAnswer->path;
+  };
 }
 
-FolderAnswer::~FolderAnswer() {
-  g_chooseFolderHook = nullptr;
-  g_folderAnswer = nullptr;
-}
+FolderAnswer::~FolderAnswer() { g_chooseFolderHook = nullptr; }
 
+// Runs call on this thread: at once from it, else at its next pump (the caller waits).
 void TestHost::OnUiThread(const std::function<void()>& call) {
-  if (GetCurrentThreadId() == uiThread_) {
-    call();
-    return;
-  }
+  if (GetCurrentThreadId() == uiThread_) return call();
   std::unique_lock<std::mutex> hold(lock_);
   changed_.wait(hold, [&] { return pending_ == nullptr; });
   pending_ = &call;
@@ -238,9 +221,8 @@ void TestHost::OnUiThread(const std::function<void()>& call) {
 void TestHost::Pump() {
   std::unique_lock<std::mutex> hold(lock_);
   if (!pending_) return;
-  const std::function<void()>* call = pending_;
   hold.unlock();
-  (*call)();
+  (*pending_)();
   hold.lock();
   pending_ = nullptr;
   changed_.notify_all();
@@ -281,17 +263,13 @@ void TestHost::StatusReplaceLast(const std::string& text) {
 void TestHost::CopyProgress(const std::string& text, int done, int) {
   OnUiThread([&] {
     if (done > 0 && !status.empty()) status.pop_back();
-    status.push_back(text);
-    CheckTrigger(text);
+    StatusAdd(text, false);
   });
 }
 
 int TestHost::SkippedAdd(const std::string& path) {
   int count = 0;
-  OnUiThread([&] {
-    skipped.push_back(path);
-    count = static_cast<int>(skipped.size());
-  });
+  OnUiThread([&] { skipped.push_back(path), count = SkippedCount(); });
   return count;
 }
 
@@ -371,26 +349,14 @@ HWND OpenMainWindow(const std::string& iniPath) {
 
 void CloseMainWindow() {
   if (HWND form = MainWindow()) DestroyWindow(form);
-  // The main window posts a quit request when it goes; take it out of the queue so the
-  // next test's loops are not stopped by it.
+  // Its quit request must not stop the next test's loops.
   MSG msg;
   while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
   }
   g_quitRequested = false;
 }
 
-void RunHost(const std::string& commandLine) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  std::string line = commandLine;
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process))
-    return;
-  WaitForSingleObject(process.hProcess, 30000);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-}
+void RunHost(const std::string& commandLine) { ChildProcess(commandLine).Wait(30000); }
 
 std::string HostPath(const std::string& path) {
   using ToUnix = char*(CDECL*)(LPCWSTR);

@@ -1,5 +1,6 @@
-// Shared helpers for the tests: scratch trees, message pumping, the answers given to the
-// program's modal dialogs, a job host with no window, the real exe, host links and drives.
+// Shared helpers for the tests: scratch trees, message pumping, answers to the program's
+// modal dialogs, a job host with no window, the real exe, host links and drives.
+// Every path helper takes paths beyond MAX_PATH too.
 #pragma once
 #include <windows.h>
 
@@ -13,14 +14,11 @@
 
 #include "engine/host.h"
 
-// A fresh empty folder (ending with a backslash) below the system temp folder, removed
-// with everything in it when the object goes.
+// A fresh empty folder (ending with a backslash) in the temp folder, removed when it goes.
 class ScratchDir {
  public:
   ScratchDir();
   ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& relative) const { return path_ + relative; }
 
@@ -28,36 +26,30 @@ class ScratchDir {
   std::string path_;
 };
 
-// Every helper below takes paths beyond MAX_PATH too.
+using Files = std::map<std::string, std::string>;  // relative path -> content
+using Lines = std::vector<std::string>;
 void RemoveTree(const std::string& folder);
 bool WriteFileText(const std::string& path, const std::string& content);
 std::string ReadFileText(const std::string& path);
 bool Exists(const std::string& path);
-
-using Files = std::map<std::string, std::string>;  // relative path -> content
-using Lines = std::vector<std::string>;
 // Makes root and the files below it (with their folders); false when one cannot be made.
 bool MakeFiles(const std::string& root, const Files& files);
-// Every file below root by relative path; a link is not followed.
+// Every file below root by relative path; links are not followed.
 Files ReadTree(const std::string& root, const std::string& below = "");
 // The log's texts without their date and time columns; separators read "----".
 Lines LogTexts(const std::string& path);
-inline std::string CopyOf(const std::string& destination, const std::string& source) {
-  return destination + source.substr(3);
+inline std::string CopyOf(const std::string& dest, const std::string& source) {
+  return dest + source.substr(3);
 }
-// n files named f<i>.txt, each with its own content.
-Files ManyFiles(int n);
+Files ManyFiles(int n);  // f<i>.txt, each with its own content
 
 // Holds a file open with share mode 0, as a program that has it open exclusively does.
 struct Locked {
   explicit Locked(const std::string& path);
   ~Locked();
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
   HANDLE h;
 };
 
-// The settings file of a job: one destination, the source folders, the mode.
 struct Config {
   std::string destination;
   std::vector<std::string> sources;
@@ -65,10 +57,9 @@ struct Config {
 };
 std::string IniText(const Config& c);
 
-// Handles waiting window messages for about the given time.
 void PumpFor(int milliseconds);
 
-// Message boxes shown while the recorder was installed, each answered with `answer`.
+// Message boxes shown while the recorder is installed, each answered with `answer`.
 struct MessageRecorder {
   explicit MessageRecorder(int answer = IDOK);
   ~MessageRecorder();
@@ -88,9 +79,9 @@ struct FolderAnswer {
   int calls = 0;
 };
 
-// A job host over plain lists, so the engine runs with no window. Calls from the copy
-// worker wait, as a message sent to a window would, for this thread to take them in its
-// next pump; an action set with WhenStatusShows runs there too, before the worker goes on.
+// A job host over plain lists. Calls from the copy worker wait, as a message sent to a
+// window would, for this thread to take them at its next pump; so does a WhenStatusShows
+// action, which runs on this thread before the worker goes on.
 class TestHost : public JobHost {
  public:
   std::vector<std::string> sources, status, skipped;
@@ -99,16 +90,14 @@ class TestHost : public JobHost {
   std::atomic<bool> logging{true};
   bool buttonEnabled = true, gone = false;
   std::vector<std::pair<std::string, unsigned>> messages;  // text and flags of each box
-  int answer = IDOK;  // the button every message box is closed with
+  int answer = IDOK;
   int closes = 0;
   std::function<void()> tick;  // what the main window's timer would run, at every wait
 
-  // Runs action on this thread when a status or progress line starting with head appears.
   void WhenStatusShows(const std::string& head, std::function<void()> action) {
     triggerHead_ = head;
     trigger_ = std::move(action);
   }
-
   std::vector<std::string> SourceFolders() override { return sources; }
   std::string Destination() override;
   bool LoggingOn() override { return logging; }
@@ -136,7 +125,6 @@ class TestHost : public JobHost {
   }
 
  private:
-  // Runs call on this thread: at once from it, else at its next pump (the caller waits).
   void OnUiThread(const std::function<void()>& call);
   void CheckTrigger(const std::string& line);
 
@@ -148,52 +136,39 @@ class TestHost : public JobHost {
   std::function<void()> trigger_;
 };
 
-// A program started on this test program's desktop (so its windows can be found), ended
-// when the object goes if it is still running.
+// A program started on this test program's desktop, ended when the object goes.
 class ChildProcess {
  public:
   explicit ChildProcess(std::string commandLine, WORD show = SW_SHOWNORMAL);
   ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
   bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
-  // The exit code, or -1 when the process has not ended within the time.
-  int Wait(DWORD milliseconds);
-  // Its visible main window (visible once its creation is complete), or 0.
-  HWND MainWindow() const;
+  int Wait(DWORD milliseconds);  // the exit code, or -1 when it has not ended in time
+  HWND MainWindow() const;       // its visible main window, or 0
 
  private:
   PROCESS_INFORMATION process_ = {};
 };
 
-// A portable install in folder: the built exe with the given settings file beside it.
-// Returns the quoted exe path.
+// The built exe with the given settings file beside it in folder; returns its quoted path.
 std::string InstallStowly(const std::string& folder, const std::string& ini);
 
-// Opens the real main window (modeless, so the test keeps control) with its settings
-// read from iniPath; closes any main window still open.
+// Opens the real main window modeless with settings from iniPath; closes any still open.
 HWND OpenMainWindow(const std::string& iniPath);
 void CloseMainWindow();
 
-// Runs a host (Unix) program; Wine does not let it be waited for, so callers wait for
-// its effect.
+// Runs a host (Unix) program; Wine does not let it be waited for: callers wait for its effect.
 void RunHost(const std::string& commandLine);
-// The host path of a Windows path, or "" outside Wine.
-std::string HostPath(const std::string& path);
-// A host symbolic link at `link` to `target`; Wine shows it as a reparse point.
+std::string HostPath(const std::string& path);  // "" outside Wine
+// A host symbolic link, which Wine shows as a reparse point.
 bool HostSymlink(const std::string& link, const std::string& target);
-// Removes a folder and everything in it from the host side: host links in it go as links,
-// which no Windows file call under Wine can do.
+// Removes a folder from the host side: links in it go as links, which Wine cannot do.
 void RemoveTreeOnHost(const std::string& folder);
 
-// A drive letter mapped to a folder the way Wine maps drives (a link in the prefix's
-// dosdevices folder); unmapped when the object goes.
+// A drive letter mapped to a folder as Wine maps drives; unmapped when the object goes.
 class MappedDrive {
  public:
   MappedDrive(char letter, const std::string& folder);
   ~MappedDrive();
-  MappedDrive(const MappedDrive&) = delete;
-  MappedDrive& operator=(const MappedDrive&) = delete;
   bool ready() const { return Exists(root_); }
   const std::string& root() const { return root_; }
 
