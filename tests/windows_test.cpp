@@ -254,8 +254,7 @@ TEST_F(Options, ClicksCoupleTheModeAndTheArchiveBit) {
         const std::pair<int, const char*> clicks[] = {
             {kFastMirror, "110"},  // Fast Mirror needs the archive bit
             {kArchiveBit, "101"},  // giving it up in Fast Mirror falls back to Full Mirror
-            {kArchiveBit, "111"},
-            {kFullMirror, "111"},
+            {kArchiveBit, "111"}, {kFullMirror, "111"}, {kArchiveBit, "101"},
         };
         for (const auto& [id, shown] : clicks) {
           Click(form, id);
