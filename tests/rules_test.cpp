@@ -8,6 +8,7 @@
 #include "engine/file_list.h"
 #include "engine/fs.h"
 #include "engine/log_file.h"
+#include "engine/numbers.h"
 #include "engine/path_identity.h"
 
 namespace {
@@ -118,6 +119,28 @@ TEST(Rules, LogLinesAndFailureMessages) {
     EXPECT_EQ(LastFailureCode(), kPathNotFound) << "the guard keeps the call's own error";
   }
   EXPECT_EQ(GetThreadErrorMode(), 0u);
+}
+
+// Numbers in settings and boxes: blanks, tabs and line feeds skipped, the number at the
+// start taken with its sign and fraction, rounded half to even, saturating at 32 bits.
+TEST(Rules, NumbersAreReadFromTheStartOfTheText) {
+  const std::pair<const char*, int> cases[] = {{"2.5", 2},
+                                               {"3.5", 4},
+                                               {"-2.5", -2},
+                                               {"0.5", 0},
+                                               {"1.4999", 1},
+                                               {" \t\n42abc", 42},
+                                               {"+7", 7},
+                                               {".75", 1},
+                                               {"abc", 0},
+                                               {"-", 0},
+                                               {"x12", 0},
+                                               {"", 0},
+                                               {"99999999999", 2147483647},
+                                               {"-99999999999", -2147483647 - 1}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(ParseNumber(text), value) << text;
+  EXPECT_EQ(RoundToInt32(ParseNumberValue("1.5MB") * 1048576), 1572864);
+  EXPECT_EQ(NumberText(-1048576), "-1048576");
 }
 
 }  // namespace

@@ -77,6 +77,66 @@ TEST(Framework, FontsAreMadeOncePerSpecAndDpi) {
   }
 }
 
+// A form of its own: every command row runs in table order and the first non-zero result
+// is the message's; Esc in a multi-line edit becomes the edit's Cancel command instead of
+// closing the form; the modal loop returns the closing result and resets it.
+enum { kCancelButton, kMemo, kTestCount };
+HWND g_testHandles[kTestCount];
+int g_testIds[kTestCount];
+FormVars g_testVars = {nullptr, g_testHandles, g_testIds};
+std::vector<UINT> g_memoCommands;
+int First(int, HWND, HWND, int) { return 0; }
+int Second(int, HWND form, HWND, int) { return CloseForm(form, 7), 42; }
+const ControlRow kTestControls[] = {
+    {"Button", "Cancel", WS_TABSTOP, 0, 10, 10, 60, 24, kTahomaFont, kNoColors, IDCANCEL},
+    {"Edit", "", WS_TABSTOP | ES_MULTILINE, 0, 10, 40, 100, 40, kTahomaFont, kWindowColors}};
+const CommandRow kTestCommands[] = {{kCancelButton, BN_CLICKED, First},
+                                    {kCancelButton, BN_CLICKED, Second}};
+LRESULT CALLBACK TestFormProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK TestControlProc(HWND, UINT, WPARAM, LPARAM);
+const FormDef kTestDef = {"FORM_STOWLY_TEST_CLASS",
+                          "Test",
+                          200,
+                          120,
+                          0,
+                          kTestControls,
+                          kTestCount,
+                          kTestCommands,
+                          2,
+                          nullptr,
+                          0,
+                          nullptr,
+                          0,
+                          nullptr,
+                          kMemo,
+                          &g_testVars,
+                          TestFormProc,
+                          TestControlProc};
+LRESULT CALLBACK TestFormProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  return FormProcedure(kTestDef, h, m, w, l);
+}
+LRESULT CALLBACK TestControlProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_COMMAND && h == g_testHandles[kMemo]) g_memoCommands.push_back(LOWORD(w));
+  return ControlProcedure(kTestDef, h, m, w, l);
+}
+
+TEST(Framework, CommandRowsEscapeAndTheModalResult) {
+  AssignControlIds(kTestDef);
+  LRESULT result =
+      Scripted([] { return g_testVars.form; },
+               {[](HWND) { SetFocus(g_testHandles[kMemo]), PostKey(VK_ESCAPE); },
+                [](HWND form) {
+                  EXPECT_TRUE(IsWindow(form)) << "Esc in the edit closed the form";
+                  EXPECT_EQ(SendMessageA(form, WM_COMMAND, IDCANCEL,
+                                         reinterpret_cast<LPARAM>(g_testHandles[kCancelButton])),
+                            42);
+                }},
+               [] { return ShowForm(kTestDef, nullptr, 1, 0); });
+  EXPECT_EQ(result, 7);
+  EXPECT_EQ(g_formResult, 0) << "the loop resets the result it returned";
+  EXPECT_EQ(g_memoCommands, std::vector<UINT>{IDCANCEL});
+}
+
 // --- The main window ---
 
 class Windows : public ::testing::Test {
@@ -99,6 +159,25 @@ TEST_F(Windows, MainOpensOnTheBackupButtonAndKeepsItsControlsWhenMaximised) {
     ShowWindow(main_, SW_MAXIMIZE);
   }
   EXPECT_TRUE(EqualRect(&before, &after));
+}
+
+// A whole job through the window: the worker's progress line lands before the summary.
+TEST_F(Windows, MainRunsAJobAndShowsItsLines) {
+  MakeFiles(dir_ / "src\\", ManyFiles(30));
+  Config config = {dir_ / "dst\\", {dir_ / "src\\"}};
+  ASSERT_TRUE(WriteFileText(ini_, IniText(config)) && MakeFiles(dir_ / "dst\\", {}));
+  ASSERT_TRUE(main_ = OpenMainWindow(ini_));
+  MessageRecorder recorder(IDOK);
+  Click(kBackupButton);
+  HWND status = MainControlHandle(kStatusList);
+  Lines lines;
+  for (int i = 0; i < ListCount(status); ++i) lines.push_back(ListGetText(status, i));
+  ASSERT_EQ(lines.size(), 6u) << "the progress line is rewritten in place, never added";
+  EXPECT_EQ(Lines(lines.end() - 3, lines.end()),
+            (Lines{"Getting list of files from source...30 Files Found",
+                   "30 of 30 Files copied - 0 Files skipped", "FINISHED!  Backup is complete."}));
+  EXPECT_EQ(GetText(MainControlHandle(kBackupButton)), "Backup");
+  EXPECT_EQ(ReadTree(CopyOf(dir_ / "dst\\", dir_ / "src\\")).size(), 30u);
 }
 
 TEST_F(Windows, MainAddAndDelKeepTheIniInStepWithTheList) {
