@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/failure.h"
 #include "engine/file_list.h"
@@ -57,6 +58,8 @@ class CopiedNames {
     auto [at, added] = names_.emplace(Key(destination), source);
     return added || at->second == source;
   }
+  // True the first time the run copies into this folder.
+  bool FirstIn(const std::string& folder) { return folders_.insert(folder).second; }
 
  private:
   static std::string Key(const std::string& path) {
@@ -72,6 +75,7 @@ class CopiedNames {
     return key;
   }
   std::unordered_map<std::string, std::string> names_;
+  std::unordered_set<std::string> folders_;
 };
 
 void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinationFolder,
@@ -88,10 +92,14 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
   // With no destination text (the main window is gone) the bare relative path would
   // land in the process's current folder, so nothing is touched.
   int code = kPathNotFound;
-  if (!destinationFolder.empty())
-    code = !copied.Claim(destination, source)
-               ? kSameDestination
-               : CopyFileOver(source, destination, g_settings.UseArchiveBit == 1);
+  if (!destinationFolder.empty() && !copied.Claim(destination, source)) {
+    code = kSameDestination;
+  } else if (!destinationFolder.empty()) {
+    // A folder's temporaries are looked for once per run, not once per file.
+    std::string folder = destination.substr(0, destination.rfind('\\') + 1);
+    if (copied.FirstIn(folder)) RemovePartialCopiesIn(folder);
+    code = CopyFileOver(source, destination, g_settings.UseArchiveBit == 1, true);
+  }
   if (code != 0) ReportFailure(c, n, source, code);
 }
 

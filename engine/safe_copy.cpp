@@ -57,12 +57,12 @@ int CopyOnce(const std::wstring& source, const std::wstring& target) {
 }
 
 // Writes the new copy under its temporary name; a missing destination path is made and
-// the copy tried once more. A temporary left by a run that was cut short goes first, so
-// none of its attributes can stick to the new copy.
+// the copy tried once more. A temporary left by a run that was cut short goes first (unless
+// the caller has swept the folder), so none of its attributes can stick to the new copy.
 int CopyToPartial(const std::string& source, const std::string& destination,
-                  const std::wstring& partial) {
+                  const std::wstring& partial, bool swept) {
   const std::wstring sourceW = FilePathW(source);
-  if (GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveFile(partial);
+  if (!swept && GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveFile(partial);
   int code = CopyOnce(sourceW, partial);
   if (code != kPathNotFound) return code;
   MakeFolderPath(FolderOf(destination));
@@ -71,14 +71,20 @@ int CopyToPartial(const std::string& source, const std::string& destination,
 }
 
 // The complete new copy takes the older copy's place, even a read-only, hidden or system
-// one; when the older copy cannot be replaced (in use) it keeps its attributes too.
-int ReplaceOlderCopy(const std::wstring& partial, const std::wstring& destination, DWORD older) {
-  if (older != INVALID_FILE_ATTRIBUTES && (older & kSettableAttributes & ~FILE_ATTRIBUTE_ARCHIVE))
-    SetFileAttributesW(destination.c_str(), 0);
+// one (its attributes are looked at only when the plain replace is refused); when the
+// older copy cannot be replaced (in use) it keeps its attributes too. A folder of the
+// file's name is never replaced.
+int ReplaceOlderCopy(const std::wstring& partial, const std::wstring& destination) {
   if (MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
   int code = LastFailureCode();
-  if (older != INVALID_FILE_ATTRIBUTES)
-    SetFileAttributesW(destination.c_str(), older & kSettableAttributes);
+  DWORD older = GetFileAttributesW(destination.c_str());
+  if (older == INVALID_FILE_ATTRIBUTES) return code;
+  if (older & FILE_ATTRIBUTE_DIRECTORY) return kPermissionDenied;
+  if (!(older & kSettableAttributes & ~FILE_ATTRIBUTE_ARCHIVE)) return code;
+  SetFileAttributesW(destination.c_str(), 0);
+  if (MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+  code = LastFailureCode();
+  SetFileAttributesW(destination.c_str(), older & kSettableAttributes);
   return code;
 }
 
@@ -119,16 +125,22 @@ bool PassOverPartialCopy(const std::string& path, bool remove) {
   return true;
 }
 
-int CopyFileOver(const std::string& source, const std::string& destination,
-                 bool clearSourceArchive) {
+void RemovePartialCopiesIn(const std::string& folder) {
+  QuietErrors quiet;
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW(FilePathW(folder + "*" + kPartialSuffix).c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0)
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      RemoveFile(FilePathW(folder + AnsiFromWide(data.cFileName)));
+}
+
+int CopyFileOver(const std::string& source, const std::string& destination, bool clearSourceArchive,
+                 bool folderSwept) {
   const std::wstring destinationW = FilePathW(destination);
   const std::wstring partialW = FilePathW(PartialCopyPath(destination));
   QuietErrors quiet;
-  DWORD existing = GetFileAttributesW(destinationW.c_str());
-  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY))
-    return kPermissionDenied;
-  int code = CopyToPartial(source, destination, partialW);
-  if (code == 0) code = ReplaceOlderCopy(partialW, destinationW, existing);
+  int code = CopyToPartial(source, destination, partialW, folderSwept);
+  if (code == 0) code = ReplaceOlderCopy(partialW, destinationW);
   if (code != 0) {
     RemoveFile(partialW);
     return code;

@@ -6,9 +6,13 @@
 
 // Copies source to destination, making missing destination folders and trying once more
 // when the path was missing; clears the source's archive attribute after a good copy when
-// asked. Returns the failure code, 0 on success.
-int CopyFileOver(const std::string& source, const std::string& destination,
-                 bool clearSourceArchive);
+// asked. folderSwept: the caller has removed the temporaries of the destination's folder
+// in this run (RemovePartialCopiesIn), so none is looked for. Returns the failure code, 0
+// on success.
+int CopyFileOver(const std::string& source, const std::string& destination, bool clearSourceArchive,
+                 bool folderSwept = false);
+// Removes the temporaries a run that was cut short left in folder (ends with a backslash).
+void RemovePartialCopiesIn(const std::string& folder);
 
 // The temporary name a copy of destination is written under before it replaces it.
 std::string PartialCopyPath(const std::string& destination);

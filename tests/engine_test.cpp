@@ -154,6 +154,9 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
   ASSERT_TRUE(MakeFiles(
       To(src), {{"ro.txt", "old"}, {"gone.txt", "older copy"}, {"locked.txt", "older locked"}}));
   SetFileAttributesA(To(src + "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  // A read-only temporary a power cut left beside ro.txt's copy goes before it is reused.
+  ASSERT_TRUE(WriteFileText(PartialCopyPath(To(src + "ro.txt")), "half"));
+  SetFileAttributesA(PartialCopyPath(To(src + "ro.txt")).c_str(), FILE_ATTRIBUTE_READONLY);
   // Two names that differ in letter case only, as a share of another system has them.
   ASSERT_TRUE(WriteFileText(src + "case.txt", "lower") && WriteFileText(src + "u.tmp", "upper"));
   RunHost("/bin/mv \"" + HostPath(src + "u.tmp") + "\" \"" + HostPath(src) + "/CASE.txt\"");
