@@ -132,7 +132,7 @@ InstanceRecord* SetupControl(HWND control, int subclass, int setFont, const char
                              int controlIndex, int useColors, int foreIsSystem, int backIsSystem,
                              COLORREF foreColor, COLORREF backColor, HBRUSH brush,
                              WNDPROC subclassProc);
-// Fonts are made per spec and DPI; table pixel heights are 96-DPI pixels.
+// One font for each font-spec text and DPI; table pixel heights are 96-DPI pixels.
 HFONT FontFromSpec(const std::string& spec, int dpi = 96);
 // An icon resource drawn at the given size, loaded once per size and kept for the life
 // of the process, as fonts are.
