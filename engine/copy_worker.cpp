@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "engine/failure.h"
 #include "engine/file_list.h"
 #include "engine/fs.h"
+#include "engine/link_safety.h"
 #include "engine/safe_copy.h"
 #include "engine/settings.h"
 
@@ -58,8 +58,16 @@ class CopiedNames {
     auto [at, added] = names_.emplace(Key(destination), source);
     return added || at->second == source;
   }
-  // True the first time the run copies into this folder.
-  bool FirstIn(const std::string& folder) { return folders_.insert(folder).second; }
+  // Whether a copy may go into folder: never through a link in the destination, which would
+  // write outside the backup. Looked at once per folder and run, when its leftover
+  // temporaries are swept too.
+  bool MayCopyInto(const std::string& destinationFolder, const std::string& folder) {
+    auto [at, added] = folders_.emplace(folder, true);
+    if (!added) return at->second;
+    at->second = !PathGoesThroughLink(destinationFolder, folder + "?");
+    if (at->second) RemovePartialCopiesIn(folder);
+    return at->second;
+  }
 
  private:
   static std::string Key(const std::string& path) {
@@ -75,7 +83,7 @@ class CopiedNames {
     return key;
   }
   std::unordered_map<std::string, std::string> names_;
-  std::unordered_set<std::string> folders_;
+  std::unordered_map<std::string, bool> folders_;
 };
 
 void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinationFolder,
@@ -95,10 +103,10 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
   if (!destinationFolder.empty() && !copied.Claim(destination, source)) {
     code = kSameDestination;
   } else if (!destinationFolder.empty()) {
-    // A folder's temporaries are looked for once per run, not once per file.
     std::string folder = destination.substr(0, destination.rfind('\\') + 1);
-    if (copied.FirstIn(folder)) RemovePartialCopiesIn(folder);
-    code = CopyFileOver(source, destination, g_settings.UseArchiveBit == 1, true);
+    code = !copied.MayCopyInto(destinationFolder, folder)
+               ? kThroughLink
+               : CopyFileOver(source, destination, g_settings.UseArchiveBit == 1, true);
   }
   if (code != 0) ReportFailure(c, n, source, code);
 }

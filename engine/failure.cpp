@@ -64,6 +64,8 @@ const char* FailureMessage(int code) {
       return "That path doesn't exist.";
     case kSameDestination:
       return "Another file was copied to this name.";
+    case kThroughLink:
+      return "The destination folder is reached through a link.";
     default:
       return "Unknown error!";
   }

@@ -10,6 +10,8 @@ inline constexpr int kPathNotFound = 76;
 // A second source file that lands on a name already copied to in the same run (names
 // that differ only in letter case or a trailing dot, from a share of another system).
 inline constexpr int kSameDestination = 58;
+// A destination folder reached through a link: a copy there would land outside the backup.
+inline constexpr int kThroughLink = 59;
 // Given to the few Win32 errors below 40 that no row of the table names.
 inline constexpr int kUnclassified = 51;
 

@@ -201,19 +201,22 @@ TEST_F(Exe, HandEditedValuesNeverReachBeyondTheDestinationCopies) {
   }
 }
 
-// Full Mirror deletes the copy around its links, Fast Mirror passes by paths through them.
+// Full Mirror deletes the copy around its links, Fast Mirror passes by paths through them,
+// and no copy is written through one: a source folder named like a link is skipped.
 TEST_F(Exe, LinksInsideTheDestinationCopyGoAsLinks) {
   for (const Config& mode : {kFull, kFast}) {
     SCOPED_TRACE(mode.fullMirror ? "Full Mirror" : "Fast Mirror");
     Reset();
+    MakeFiles("S:\\Data\\linked\\", {{"precious.txt", "a newer precious"}});
     MakeFiles(outside + "deep\\", {{"more.txt", "keep me too"}});
     MakeFiles("D:\\Backup\\Data\\sub\\", {{"old.txt", "gone from the source"}});
     ASSERT_TRUE(HostSymlink("D:\\Backup\\Data\\linked", outside));
     ASSERT_TRUE(HostSymlink("D:\\Backup\\Data\\sub\\deeplink", outside + "deep\\"));
-    EXPECT_EQ(Run(mode), 0);
+    EXPECT_EQ(Run(mode), 1) << "the file behind the link is skipped";
     EXPECT_EQ(ReadTree(outside),
               (Files{{"precious.txt", "not a backup"}, {"deep\\more.txt", "keep me too"}}));
     EXPECT_EQ(ReadTree("D:\\Backup\\Data\\"), kSource);
+    RemoveTreeOnHost("S:\\Data\\linked\\");
   }
 }
 
