@@ -24,12 +24,29 @@ constexpr int kPauseMs = 5;
 
 // The pause after each file. Sleep rounds up to the system timer tick (15.6 ms by
 // default), so a high-resolution waitable timer gives the real 5 ms where there is one.
+// A timer may still wake a fraction of a millisecond late, so it sleeps all but the last
+// millisecond and the rest is yielded away against the clock.
 class Pause {
  public:
   Pause()
       : timer_(CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                      TIMER_ALL_ACCESS)) {}
+                                      TIMER_ALL_ACCESS)) {
+    QueryPerformanceFrequency(&frequency_);
+  }
   void Wait(int milliseconds) {
+    LARGE_INTEGER start, now;
+    QueryPerformanceCounter(&start);
+    const LONGLONG end = start.QuadPart + frequency_.QuadPart * milliseconds / 1000;
+    SleepOnTimer(milliseconds - 1);
+    do {
+      SwitchToThread();
+      QueryPerformanceCounter(&now);
+    } while (now.QuadPart < end);
+  }
+
+ private:
+  void SleepOnTimer(int milliseconds) {
+    if (milliseconds <= 0) return;
     LARGE_INTEGER due;
     due.QuadPart = -10000LL * milliseconds;
     if (timer_ && SetWaitableTimer(timer_.get(), &due, 0, nullptr, nullptr, FALSE) &&
@@ -38,8 +55,8 @@ class Pause {
     Sleep(static_cast<DWORD>(milliseconds));
   }
 
- private:
   ScopedHandle timer_;
+  LARGE_INTEGER frequency_ = {};
 };
 
 void ReportFailure(WorkerContext& c, int n, const std::string& source, int code) {

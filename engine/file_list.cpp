@@ -85,6 +85,8 @@ const char* ListingHeader(ListingMode mode) {
                                     : "Getting list of changed files from source...";
 }
 
+constexpr DWORD kShowEveryMs = 20;
+
 // One outermost listing: its place in the list, its running count, and the folders met
 // so far, so links that lead back into the tree or loop end promptly.
 class Lister {
@@ -104,7 +106,7 @@ class Lister {
       destinationKey_ = key;
     if (ReadFolderKey(FilePathW(root), key, &rootPath)) {
       if (KnownKey(key)) visited_.insert(key);
-      if (!rootPath.empty()) openTrees_.push_back(rootPath);
+      if (!rootPath.empty()) listedTrees_.push_back(rootPath);
     }
     ListFolder(root, true);
     return running_;
@@ -114,7 +116,7 @@ class Lister {
   void ListFolder(const std::string& folder, bool root);
   void ListEntries(const std::string& folder, bool root,
                    std::vector<std::pair<std::string, bool>>& subfolders);
-  bool ShouldDescend(const std::string& folder, bool isLink, std::wstring& linkTarget);
+  bool ShouldDescend(const std::string& folder, bool isLink);
   void Append(std::string path);
 
   JobHost& host_;
@@ -127,35 +129,37 @@ class Lister {
   std::string admitAgainst_;
   // The destination folder as its volume knows it: never entered from a source.
   FolderKey destinationKey_{0, 0, 0};
-  std::set<FolderKey> visited_;
-  // The real paths of the listed root and of every link being followed, innermost last.
-  std::vector<std::wstring> openTrees_;
+  std::set<FolderKey> visited_;  // the root's and every followed link's target
+  // The real paths of the listed root and of every link followed.
+  std::vector<std::wstring> listedTrees_;
+  // The running count is shown at most this often: each showing is window traffic.
+  DWORD lastShown_ = 0;
+  bool shown_ = false;
 };
 
-// A link is followed only from a source, when its target lies outside every tree being
-// listed and was not met before; otherwise its files are listed under their real path.
-// Plain folders are always listed: a volume that gives no real folder identities (index 0)
-// must never lose a folder to this guard. A followed link's real path comes back in
-// linkTarget.
-bool Lister::ShouldDescend(const std::string& folder, bool isLink, std::wstring& linkTarget) {
-  linkTarget.clear();
-  if (isLink && options_.mode == ListingMode::kDestination) return false;
+// Plain folders are always listed, and cost no look of their own: only a link can lead
+// into the destination folder or back into what is listed. A link is followed only from a
+// source, when its target lies outside every tree listed so far and was not met before;
+// otherwise its files are listed (or were) under their real path.
+bool Lister::ShouldDescend(const std::string& folder, bool isLink) {
+  if (!isLink) return true;
+  if (options_.mode == ListingMode::kDestination) return false;
   FolderKey key;
-  if (!ReadFolderKey(FilePathW(folder), key, isLink ? &linkTarget : nullptr)) return true;
+  std::wstring target;
+  if (!ReadFolderKey(FilePathW(folder), key, &target)) return true;
   if (KnownKey(key) && key == destinationKey_) {
     if (report_) report_->linksIntoDestination.push_back(folder);
     return false;
   }
-  if (isLink) {
-    bool listedAlready = KnownKey(key) && visited_.count(key);
-    for (const std::wstring& tree : openTrees_)
-      if (!linkTarget.empty() && StartsWithIgnoringCase(linkTarget, tree)) listedAlready = true;
-    if (listedAlready) {
-      if (report_) report_->linksListedAlready.push_back(folder);
-      return false;
-    }
+  bool listedAlready = KnownKey(key) && visited_.count(key);
+  for (const std::wstring& tree : listedTrees_)
+    if (!target.empty() && StartsWithIgnoringCase(target, tree)) listedAlready = true;
+  if (listedAlready) {
+    if (report_) report_->linksListedAlready.push_back(folder);
+    return false;
   }
   if (KnownKey(key)) visited_.insert(key);
+  if (!target.empty()) listedTrees_.push_back(target);
   return true;
 }
 
@@ -202,19 +206,19 @@ void Lister::ListEntries(const std::string& folder, bool root,
 }
 
 void Lister::ListFolder(const std::string& folder, bool root) {
-  if (!options_.quiet)
-    host_.StatusReplaceLast(ListingHeader(options_.mode) +
-                            std::to_string(alreadyFound_ + running_) + " Files Found");
-  host_.Pump();
+  DWORD now = GetTickCount();
+  if (!shown_ || now - lastShown_ >= kShowEveryMs) {
+    if (!options_.quiet)
+      host_.StatusReplaceLast(ListingHeader(options_.mode) +
+                              std::to_string(alreadyFound_ + running_) + " Files Found");
+    host_.Pump();
+    shown_ = true;
+    lastShown_ = now;
+  }
   std::vector<std::pair<std::string, bool>> subfolders;
   ListEntries(folder, root, subfolders);
-  std::wstring linkTarget;
-  for (auto& [subfolder, isLink] : subfolders) {
-    if (!ShouldDescend(subfolder, isLink, linkTarget)) continue;
-    if (!linkTarget.empty()) openTrees_.push_back(linkTarget);
-    ListFolder(subfolder, false);
-    if (!linkTarget.empty()) openTrees_.pop_back();
-  }
+  for (auto& [subfolder, isLink] : subfolders)
+    if (ShouldDescend(subfolder, isLink)) ListFolder(subfolder, false);
 }
 
 }  // namespace
