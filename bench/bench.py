@@ -454,7 +454,7 @@ class Bench:
         self.say("micro: master list memory")
         for _ in range(reps):
             self.run_engine("memory", [20000 if q else 1000000], out)
-        self.say("micro: WriteLog")
+        self.say("micro: the log writer")
         self.run_engine("log", [win_path(scratch), 300 if q else 5000, reps], out)
         self.say("micro: per-call costs and pauses")
         self.run_engine("calls", [win_path(scratch), 200 if q else 2000, reps], out)
@@ -678,24 +678,25 @@ class Bench:
             lines.append(f"| {metric} | {fmt(med(values), digits)} | "
                          f"{fmt(min(values), digits)}-{fmt(max(values), digits)} | {unit} |")
         lines += ["", f"ListFiles ran on the {self.micro_tree} tree (source mode, Full Mirror, "
-                  "a destination that does not exist); the walks list the same tree with "
-                  "FindFirstFileA/FindNextFileA only (bare), plus one GetFileAttributesA per "
-                  "entry as the design has it (attributes). Memory: one process per round builds 1,000,000 "
-                  "entries (20,000 in a quick run) the way a listing does; "
-                  "the working set is the process's growth, requested bytes what the vector and "
-                  "its strings asked the heap for; listfiles_list_* is the real master list "
-                  "after the last ListFiles round. WriteLog runs on the user-interface thread, "
-                  "or on a worker thread while the user-interface thread waits between pump "
-                  "steps with Sleep(10) (worker_sleep) or with a wait that also wakes for "
-                  "messages sent to it (worker_msgwait); the worker's line reads the "
-                  "\"Create Log File\" check box by a message to that thread. The append_* "
-                  "lines write the same text without the engine: open, append, close per line, "
-                  "or one handle kept open. call_*: microseconds per call, on the "
-                  "user-interface thread: the destination box read that ListFiles makes for "
-                  "every file, a SetErrorMode pair (QuietErrors), GetFileAttributesA of a "
-                  "missing and of a present file, the per-folder status line replace and "
-                  "pump step; call_worker_send is one message from a worker thread to the "
-                  "status list while the user-interface thread waits as the job does; "
+                  "a destination that does not exist; listfiles_fast: Fast Mirror with the "
+                  "drive root as destination, so every folder is read twice, as a source and "
+                  "its copy are); the walks list the same tree with FindFirstFileA/"
+                  "FindNextFileA only (bare), plus one GetFileAttributesA per entry "
+                  "(attributes). Memory: one process per round builds 1,000,000 entries "
+                  "(20,000 in a quick run) the way a listing does; the working set is the "
+                  "process's growth, requested bytes what the vector and its strings asked the "
+                  "heap for; listfiles_list_* is the real master list after the last ListFiles "
+                  "round. writelog: the job's log writer (its file held open) on the "
+                  "user-interface thread, or on a worker thread while the user-interface "
+                  "thread waits between pump steps with Sleep(10) (worker_sleep) or with a wait "
+                  "that also wakes for messages sent to it (worker_msgwait). The append_* lines "
+                  "write the same text without the engine: open, append, close per line, or one "
+                  "handle kept open. call_*: microseconds per call, on the user-interface "
+                  "thread: an edit box's text read, a SetErrorMode pair (QuietErrors), "
+                  "GetFileAttributesA of a missing and of a present file, a list box line "
+                  "replace and pump step; call_worker_send is one message sent from a worker "
+                  "thread to a list box while the user-interface thread waits as the job does "
+                  "(the worker no longer sends any: its progress line is posted); "
                   "call_copy_small_file one CopyFileA of a 100-byte file. pause_*: what "
                   "Sleep(5), Sleep(10) and a 5 ms high-resolution waitable timer really take."]
         return lines
