@@ -151,6 +151,11 @@ bool BackupJob::DeleteCopy(const std::string& path) {
       if (int code = ShellDelete(target)) state_.cancel = code;
       continue;
     }
+    int code = 0;
+    if (!IsFolder(target)) {
+      DeleteOrphan(target, code);  // a file beside the lock, when the copy is the destination
+      continue;
+    }
     for (const std::string& left : DeleteTreeWithoutLinks(WithBackslash(target)).left)
       if (Upper(left) != Upper(destination_)) Say("  Link left in place: " + left);
   }
