@@ -20,11 +20,6 @@ constexpr const char* kIllegal = "Illegal Configuration!  This will copy the sou
 
 std::string Num(long long n) { return std::to_string(n); }
 
-std::string Upper(std::string text) {
-  if (!text.empty()) CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
-  return text;
-}
-
 std::string WithoutBackslash(std::string path) {
   while (!path.empty() && path.back() == '\\') path.pop_back();
   return path;

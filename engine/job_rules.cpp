@@ -4,15 +4,6 @@
 
 #include "engine/file_list.h"
 
-namespace {
-
-std::string Upper(std::string text) {
-  if (!text.empty()) CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
-  return text;
-}
-
-}  // namespace
-
 std::string ConfirmationText(const ModeSettings& mode) {
   std::string text = "Ready to start Backup Job...\r\n\r\n";
   if (mode.fullMirror == 1) {
@@ -61,6 +52,11 @@ std::string CopySummary(int copied, int found, int skipped) {
 std::string CanceledLine(int copied, int found) {
   return "CANCELED!  (" + std::to_string(copied) + " out of " + std::to_string(found) +
          " Files Copied)";
+}
+
+std::string Upper(std::string text) {
+  if (!text.empty()) CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
+  return text;
 }
 
 std::string WithBackslash(std::string folder) {

@@ -17,6 +17,8 @@ std::string ModeLine(const ModeSettings& mode);
 std::string CopySummary(int copied, int found, int skipped);
 std::string CanceledLine(int copied, int found);
 
+// Paths compare as the file system does, without regard to letter case.
+std::string Upper(std::string text);
 std::string WithBackslash(std::string folder);
 // Whether path lies at or below folder, ignoring letter case as the file system does.
 bool IsAtOrBelow(const std::string& path, const std::string& folder);

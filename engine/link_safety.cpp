@@ -15,10 +15,7 @@ std::string WithoutBackslash(std::string path) {
   return path;
 }
 
-DWORD Attributes(const std::string& path) {
-  QuietErrors quiet;
-  return GetFileAttributesW(FilePathW(WithoutBackslash(path)).c_str());
-}
+DWORD Attributes(const std::string& path) { return FileAttributes(WithoutBackslash(path)); }
 
 bool IsLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);

@@ -29,13 +29,6 @@ std::string FolderForAttributes(std::string folder) {
   return folder;
 }
 
-size_t WideLength(const std::string& text) {
-  if (text.empty()) return 0;
-  int length =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  return length > 0 ? static_cast<size_t>(length) : text.size();
-}
-
 void RemoveFile(const std::wstring& path) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileW(path.c_str());
@@ -102,7 +95,8 @@ void ClearArchive(const std::wstring& source) {
 std::string PartialCopyPath(const std::string& destination) {
   const std::string folder = FolderOf(destination);
   const std::string name = destination.substr(folder.size());
-  if (WideLength(name) + kSuffixLength <= kLongestName) return destination + kPartialSuffix;
+  if (WideFromAnsi(name).size() + kSuffixLength <= kLongestName)
+    return destination + kPartialSuffix;
   // No room for the suffix: a short name made from the long one (FNV-1a).
   std::uint64_t hash = 14695981039346656037ull;
   for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
