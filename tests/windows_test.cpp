@@ -529,8 +529,9 @@ struct Recorder : TaskbarButton {
   std::string* told;
 };
 
-// Steps: L listing, S a file skipped, X cleared, d/t copying d of t. States: s0 none,
-// s1 indeterminate, s2 normal, s4 error.
+// Steps: A the button arrives, L listing, S a file skipped, X cleared, d/t copying d of
+// t. States: s0 none, s1 indeterminate, s2 normal, s4 error. Without A the button is there
+// from the start; before it arrives nothing is told, and on arrival it is shown the state.
 TEST(TaskbarProgress, FollowsTheJobsPhases) {
   const std::pair<const char*, const char*> cases[] = {
       {"L 0/10 5/10 10/10 X", "s1 s2 0/10 5/10 10/10 s0 "},
@@ -538,12 +539,17 @@ TEST(TaskbarProgress, FollowsTheJobsPhases) {
       {"1/2 S X L 1/3", "s2 1/2 s4 s0 s1 s2 1/3 "},         // the next job starts clean
       {"12/10 -1/10", "s2 10/10 0/10 "},
       {"0/0 X", ""},  // nothing found to copy shows no bar
+      {"L 1/4 S A 3/4", "s4 1/4 3/4 "},
+      {"L A X", "s1 s0 "},
+      {"L 1/4 X A L", "s1 "},
   };
   for (const auto& [steps, expected] : cases) {
     std::string told;
-    TaskbarProgress progress(std::make_unique<Recorder>(&told));
+    bool arrives = strchr(steps, 'A') != nullptr;
+    TaskbarProgress progress(arrives ? nullptr : std::make_unique<Recorder>(&told));
     std::istringstream in(steps);
     for (std::string step; in >> step;) {
+      if (step == "A") progress.Attach(std::make_unique<Recorder>(&told));
       if (step == "L") progress.Listing();
       if (step == "S") progress.FileSkipped();
       if (step == "X") progress.Clear();
@@ -552,9 +558,6 @@ TEST(TaskbarProgress, FollowsTheJobsPhases) {
     }
     EXPECT_EQ(told, expected) << steps;
   }
-  // Without the shell's taskbar list (as under Wine) every call does nothing.
-  TaskbarProgress none(std::unique_ptr<TaskbarButton>{});
-  none.Listing(), none.Copying(1, 2), none.FileSkipped(), none.Clear();
 }
 
 }  // namespace

@@ -179,6 +179,8 @@ struct MainState {
   StartOptions options;
   MainHost host;
   BackupJob job{host};
+  // Sent by the shell once the window's taskbar button exists (again after a restart).
+  UINT taskbarButtonCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
 };
 MainState g_main;
 
@@ -305,7 +307,8 @@ int OnCreate(HWND form, LPARAM userData) {
   SetChecked(g_handles[kLogCheckBox], stored.logFile);
   g_main.host.logging = stored.logFile;
   for (const std::string& folder : stored.sources) ListAdd(g_handles[kSourceList], folder);
-  g_main.host.taskbar = std::make_unique<TaskbarProgress>(form);
+  g_main.host.taskbar = std::make_unique<TaskbarProgress>();
+  ChangeWindowMessageFilterEx(form, g_main.taskbarButtonCreated, MSGFLT_ALLOW, nullptr);
   SetTimer(form, kMainTimerId, kMainTimerPeriod, nullptr);
   return 0;
 }
@@ -345,6 +348,10 @@ const FormDef kDef = {"FORM_STOWLY_FORM1_CLASS",
                       MainControlProc};
 
 LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == g_main.taskbarButtonCreated && message != 0 && g_main.host.taskbar) {
+    g_main.host.taskbar->Attach(ShellTaskbarButton(form));
+    return 0;
+  }
   switch (message) {
     case WM_PAINT:
       OnFirstPaint(form);

@@ -35,11 +35,22 @@ std::unique_ptr<TaskbarButton> ShellTaskbarButton(HWND window) {
   return std::make_unique<ShellButton>(window, list);
 }
 
+void TaskbarProgress::Attach(std::unique_ptr<TaskbarButton> button) {
+  button_ = std::move(button);
+  if (!button_ || shown_ == TBPF_NOPROGRESS) return;
+  button_->SetState(shown_);
+  if (total_ > 0 && shown_ != TBPF_INDETERMINATE) ShowValue();
+}
+
 // The button is told only what changes; the shell repaints it at every call.
 void TaskbarProgress::Show(TBPFLAG state) {
-  if (!button_ || state == shown_) return;
-  button_->SetState(state);
+  if (state == shown_) return;
   shown_ = state;
+  if (button_) button_->SetState(state);
+}
+
+void TaskbarProgress::ShowValue() {
+  if (button_) button_->SetValue(static_cast<ULONGLONG>(done_), static_cast<ULONGLONG>(total_));
 }
 
 void TaskbarProgress::Listing() { Show(TBPF_INDETERMINATE); }
@@ -49,10 +60,10 @@ void TaskbarProgress::Copying(int done, int total) {
   if (done < 0) done = 0;
   if (done > total) done = total;
   Show(skipped_ ? TBPF_ERROR : TBPF_NORMAL);
-  if (!button_ || (done == done_ && total == total_)) return;
-  button_->SetValue(static_cast<ULONGLONG>(done), static_cast<ULONGLONG>(total));
+  if (done == done_ && total == total_) return;
   done_ = done;
   total_ = total;
+  ShowValue();
 }
 
 // Red from the first skipped file to the end of the job, also while the bar moves on.
