@@ -38,15 +38,17 @@ def win_path(path):
 
 def tree_specs(quick, large_mib, growth_sizes):
     """(name, description, generator, keyword arguments)."""
+    specs = [("empty", "an empty source folder: each program's fixed cost of one run",
+              gentree.empty, {})]
     if quick:
-        specs = [
+        specs += [
             ("small", "many small files: 100 files of 1-16 KiB in 30 folders, 4 levels",
              gentree.small_files, dict(files=100, branching=(2, 2, 2, 2))),
             ("large", "large files: 2 files of 4 MiB", gentree.large_files,
              dict(count=2, size_mib=4)),
         ]
     else:
-        specs = [
+        specs += [
             ("small", "many small files: 10,000 files of 1-16 KiB in 200 folders, 4 levels",
              gentree.small_files, dict(files=10000)),
             ("large", f"large files: 8 files of {large_mib} MiB", gentree.large_files,
@@ -59,6 +61,10 @@ def tree_specs(quick, large_mib, growth_sizes):
     specs.append(("deep", f"deep: 40 nested levels, {per_level} file(s) per level, paths past "
                   "260 chars", gentree.deep, dict(levels=40, files_per_level=per_level)))
     return specs
+
+
+def per_file(seconds, files):
+    return fmt(seconds * 1000 / files, 2) if files else "-"
 
 
 def hash_file(path):
@@ -339,6 +345,8 @@ class Bench:
         self.tree_info = []
         self.phases = {}
         self.failures = []
+        self.desktop = None
+        self.floor = []
 
     def say(self, text):
         print(f"[bench {time.strftime('%H:%M:%S')}] {text}", flush=True)
@@ -363,6 +371,12 @@ class Bench:
             open(os.path.join(self.prefix, ".bench-quiet-crash"), "w").close()
         # A warm server that outlives the runs by two minutes, then leaves by itself.
         subprocess.run(["wineserver", "-p120"], env=self.env)
+        if self.args.desktop:
+            # Wine starts its desktop process for a program's first window and ends it with
+            # the program; Windows always has one. A window held open keeps it running.
+            self.desktop = subprocess.Popen(["wine", "notepad.exe"], env=self.env,
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(3)
 
     def contenders(self):
         chosen = []
@@ -430,6 +444,20 @@ class Bench:
                     self.failures.append(f"{name}/{contender.name} round {rep}: {detail}")
                 shutil.rmtree(dest, ignore_errors=True)
 
+    def time_window_floor(self):
+        """Runs the bare windowed program: what any program with a window pays under Wine
+        before it does anything of its own."""
+        self.floor = []
+        if not self.args.window_floor or not os.path.exists(self.args.window_floor):
+            return
+        for _ in range(self.args.reps):
+            seconds, code, _, _, _ = run_measured(["wine", self.args.window_floor], self.env,
+                                                  60, self.output_log, None)
+            if code == 0:
+                self.floor.append(seconds)
+        if self.floor:
+            self.say(f"bare window program: {med(self.floor):.2f} s")
+
     def run_engine(self, mode, args, out):
         command = ["wine", self.args.engine_bench, mode, win_path(out)] + [str(a) for a in args]
         seconds, code, _, _, _ = run_measured(command, self.env, self.args.micro_timeout,
@@ -480,6 +508,7 @@ class Bench:
         open(self.output_log, "w").close()
         self.wine_ready()
         contenders = self.contenders()
+        self.time_window_floor()
         growth_sizes = [int(n) for n in self.args.growth.split(",") if n]
         listing_files = self.args.listing_files
         listing_tree = f"growth-{listing_files}"
@@ -514,6 +543,10 @@ class Bench:
         if not self.args.keep_trees:
             shutil.rmtree(self.trees, ignore_errors=True)
             shutil.rmtree(self.dests, ignore_errors=True)
+        if self.desktop:
+            subprocess.run(["wine", "taskkill", "/f", "/im", "notepad.exe"], env=self.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.desktop.wait()
         self.elapsed = time.perf_counter() - started
         self.write_results()
         self.say(f"done in {self.elapsed / 60:.1f} min; results in {self.out}/results.md")
@@ -636,8 +669,8 @@ class Bench:
                 f"{ratio(s['wall_median_s'], c)} | "
                 f"{ratio(s['adjusted_median_s'], x)} | "
                 f"{ratio(s['adjusted_median_s'], c)} | "
-                f"{fmt(s['wall_median_s'] * 1000 / s['files'], 2)} | "
-                f"{fmt(s['adjusted_median_s'] * 1000 / s['files'], 2)} |")
+                f"{per_file(s['wall_median_s'], s['files'])} | "
+                f"{per_file(s['adjusted_median_s'], s['files'])} |")
         if self.phases:
             lines += ["", "## Where Stowly's time goes (its log, 1 s resolution, median of "
                       "rounds)", "",
@@ -712,6 +745,18 @@ class Bench:
                          f"{s['mb_per_s']:.1f} vs {x['mb_per_s']:.1f} MB/s "
                          f"({s['mb_per_s'] / x['mb_per_s'] * 100:.0f}%)",
                          s["mb_per_s"] >= 0.9 * x["mb_per_s"]))
+            se, xe = get("empty", "stowly"), get("empty", "xcopy")
+            if se and xe:
+                # What each program takes for the bytes alone, its fixed cost of a run aside.
+                net_s = max(s["wall_median_s"] - se["wall_median_s"], 1e-9)
+                net_x = max(x["wall_median_s"] - xe["wall_median_s"], 1e-9)
+                rate_s, rate_x = s["bytes"] / 1e6 / net_s, x["bytes"] / 1e6 / net_x
+                rows.append(("Large files, each program's empty run taken off: within 10%",
+                             f"{rate_s:.1f} vs {rate_x:.1f} MB/s ({rate_s / rate_x * 100:.0f}%); "
+                             f"empty runs {se['wall_median_s']:.2f} vs "
+                             f"{xe['wall_median_s']:.2f} s"
+                             + (f", a bare window program's {med(self.floor):.2f} s"
+                                if self.floor else ""), rate_s >= 0.9 * rate_x))
         s, x = get("small", "stowly"), get("small", "xcopy")
         if s and x:
             rows.append(("Many small files: Stowly adj. no more than xcopy",
@@ -765,6 +810,10 @@ def main():
     p.add_argument("--no-micro", action="store_true")
     p.add_argument("--keep-trees", action="store_true")
     p.add_argument("--micro-timeout", type=float, default=900)
+    p.add_argument("--window-floor", default=None,
+                   help="the bare windowed program (bench/window_floor.cpp) to time")
+    p.add_argument("--desktop", action="store_true",
+                   help="keep Wine's desktop process running, as Windows always has one")
     args = p.parse_args()
     if args.growth is None:
         args.growth = "10,100" if args.quick else "1000,10000"

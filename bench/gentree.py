@@ -45,6 +45,11 @@ def small_files(root, seed, files=10000, branching=(5, 3, 3, 3), min_bytes=1024,
         _write(os.path.join(folder, _file_name(rng, index)), rng.randbytes(size))
 
 
+def empty(root, seed):
+    """An empty source folder: what a run costs before and after its files."""
+    os.makedirs(root)
+
+
 def large_files(root, seed, count=8, size_mib=128):
     """A few big files. Each MiB is a seeded block stamped with its position, so no two
     MiB are alike and generating a GiB stays quick."""

@@ -24,8 +24,9 @@ if [ ! -f "$build/CMakeCache.txt" ] || ! grep -q engine_bench "$build/Makefile" 
   cmake --preset mingw >/dev/null
 fi
 # Only what the benchmarks run; make skips it all when nothing changed.
-cmake --build --preset mingw --target Stowly engine_bench >/dev/null
+cmake --build --preset mingw --target Stowly engine_bench window_floor >/dev/null
 
 mkdir -p build/bench
 exec python3 bench/bench.py --out build/bench --stowly-exe "$build/Stowly.exe" \
-  --engine-bench "$root/$build/bench/engine_bench.exe" "$@"
+  --engine-bench "$root/$build/bench/engine_bench.exe" \
+  --window-floor "$root/$build/bench/window_floor.exe" "$@"
