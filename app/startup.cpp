@@ -9,6 +9,13 @@
 #include "ui/main_window.h"
 #include "ui/options_window.h"
 
+namespace {
+
+constexpr DWORD kWindowRetryMs = 1000;
+constexpr int kNoWindowExitCode = 3;  // as a job stopped before copying
+
+}  // namespace
+
 void AssignAllControlIds() {
   AssignControlIds(MainFormDef());
   AssignControlIds(OptionsFormDef());
@@ -29,8 +36,13 @@ int MainRoutine(HINSTANCE) {
   options.silent = HasSwitch(switches, 'S');
   options.local = HasSwitch(switches, 'L');
   LRESULT result = ShowForm(MainFormDef(), nullptr, 1, reinterpret_cast<LPARAM>(&options));
-  // A main window that could not be created is not an error the caller can act on.
-  int code = result == -1 ? 0 : static_cast<int>(result);
+  if (result == -1) {
+    // Seen once under Wine while its desktop process was ending: a moment later it works.
+    Sleep(kWindowRetryMs);
+    result = ShowForm(MainFormDef(), nullptr, 1, reinterpret_cast<LPARAM>(&options));
+  }
+  // Without a window no backup ran: a scheduled task must not read that as success.
+  int code = result == -1 ? kNoWindowExitCode : static_cast<int>(result);
   CoUninitialize();
   return code;
 }

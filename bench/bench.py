@@ -442,6 +442,9 @@ class Bench:
                 self.say(f"{name} round {rep} {contender.name}: {seconds:.2f} s, {state}")
                 if not ok:
                     self.failures.append(f"{name}/{contender.name} round {rep}: {detail}")
+                    log = os.path.join(dest, "Stowly.log")
+                    if os.path.exists(log):  # kept to tell what the run saw
+                        shutil.copy(log, os.path.join(self.out, f"wrong-{name}-{rep}.log"))
                 shutil.rmtree(dest, ignore_errors=True)
 
     def time_window_floor(self):
