@@ -13,9 +13,6 @@
 
 namespace {
 
-MessageRecorder* g_recorder = nullptr;
-FolderAnswer* g_folderAnswer = nullptr;
-
 // Test programs run side by side on one Wine server, and focus and activation are shared
 // by everything on a desktop; on a desktop of its own, each program's windows keep the
 // focus its tests rely on. Then what start-up does before the first window.
@@ -159,35 +156,41 @@ std::string IniText(const Config& c) {
          "\r\nDeleteFiles=" + std::to_string(c.deleteFiles) + "\r\n";
 }
 
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
 void PumpFor(int milliseconds) {
   DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
   do {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
+    PumpMessages();
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
   } while (static_cast<int>(end - GetTickCount()) > 0);
 }
 
 MessageRecorder::MessageRecorder(int answerWith) : answer(answerWith) {
-  g_recorder = this;
+  static MessageRecorder* current;
+  current = this;
   g_messageBoxHook = [](HWND, const char* text, const char* caption, UINT flags) {
-    g_recorder->shown.push_back({text, caption, flags});
-    return g_recorder->answer;
+    current->shown.push_back({text, caption, flags});
+    return current->answer;
   };
 }
 
 MessageRecorder::~MessageRecorder() { g_messageBoxHook = nullptr; }
 
 FolderAnswer::FolderAnswer(std::string answerPath) : path(std::move(answerPath)) {
-  g_folderAnswer = this;
+  static FolderAnswer* current;
+  current = this;
   g_chooseFolderHook = [](HWND, const char* title, const std::string& start) {
-    ++g_folderAnswer->calls;
-    g_folderAnswer->lastTitle = title;
-    g_folderAnswer->lastStart = start;
-    return g_folderAnswer->path;
+    ++current->calls;
+    current->lastTitle = title;
+    current->lastStart = start;
+    return current->path;
   };
 }
 
@@ -201,53 +204,6 @@ TestHost::TestHost()
                       (*reinterpret_cast<const std::function<void()>*>(l))();
                       return LRESULT{0};
                     }));
-}
-
-void TestHost::Pump() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
-
-void TestHost::PumpWait() {
-  MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  Pump();
-  if (tick) tick();
-}
-
-std::string TestHost::Destination() {
-  std::string text;
-  OnUiThread([&] { text = destination; });
-  return text;
-}
-
-void TestHost::StatusAdd(const std::string& text, bool) {
-  status.push_back(text);
-  if (!trigger_ || text.rfind(triggerHead_, 0) != 0) return;
-  auto action = std::move(trigger_);
-  trigger_ = nullptr;
-  action();
-}
-
-void TestHost::StatusReplaceLast(const std::string& text) {
-  if (!status.empty()) status.pop_back();
-  status.push_back(text);
-}
-
-void TestHost::CopyProgress(const std::string& text, int done, int) {
-  OnUiThread([&] {
-    if (done > 0 && !status.empty()) status.pop_back();
-    StatusAdd(text, false);
-  });
-}
-
-int TestHost::SkippedAdd(const std::string& path) {
-  int count = 0;
-  OnUiThread([&] { skipped.push_back(path), count = SkippedCount(); });
-  return count;
-}
-
-void TestHost::SetSkippedLabel(const std::string& text) {
-  OnUiThread([&] { skippedLabel = text; });
 }
 
 ChildProcess::ChildProcess(std::string commandLine, WORD show) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ inline std::string CopyOf(const std::string& dest, const std::string& source) {
 }
 Files ManyFiles(int n);  // f<i>.txt, each with its own content
 void PumpFor(int milliseconds);
+void PumpMessages();  // handles what is waiting, without waiting
 
 // A fresh empty folder (ending with a backslash) in the temp folder, removed when it goes.
 class ScratchDir {
@@ -98,23 +100,40 @@ class TestHost : public JobHost {
     trigger_ = std::move(action);
   }
   std::vector<std::string> SourceFolders() override { return sources; }
-  std::string Destination() override;
+  std::string Destination() override { return destination; }
   bool LoggingOn() override { return logging; }
   bool Silent() override { return false; }
-  void StatusAdd(const std::string& text, bool) override;
-  void StatusReplaceLast(const std::string& text) override;
+  void StatusAdd(const std::string& text, bool) override {
+    status.push_back(text);
+    if (trigger_ && text.rfind(triggerHead_, 0) == 0) std::exchange(trigger_, nullptr)();
+  }
+  void StatusReplaceLast(const std::string& text) override {
+    if (!status.empty()) status.pop_back();
+    status.push_back(text);
+  }
   std::string StatusLast() override { return status.empty() ? "" : status.back(); }
   void StatusClear() override { status.clear(); }
-  void CopyProgress(const std::string& text, int done, int total) override;
-  int SkippedAdd(const std::string& path) override;
+  void CopyProgress(const std::string& text, int done, int) override {
+    OnUiThread([&] { done > 0 ? StatusReplaceLast(text) : StatusAdd(text, false); });
+  }
+  int SkippedAdd(const std::string& path) override {
+    OnUiThread([&] { skipped.push_back(path); });
+    return SkippedCount();
+  }
   int SkippedCount() override { return static_cast<int>(skipped.size()); }
   void SkippedClear() override { skipped.clear(); }
-  void SetSkippedLabel(const std::string& text) override;
+  void SetSkippedLabel(const std::string& text) override {
+    OnUiThread([&] { skippedLabel = text; });
+  }
   std::string ButtonText() override { return button; }
   void SetButtonText(const std::string& text) override { button = text; }
   void EnableButton(bool enabled) override { buttonEnabled = enabled; }
-  void Pump() override;
-  void PumpWait() override;
+  void Pump() override { PumpMessages(); }
+  void PumpWait() override {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    PumpMessages();
+    if (tick) tick();
+  }
   bool WindowGone() override { return gone; }
   bool QuitRequested() override { return false; }
   void CloseWindow(int) override { ++closes; }
