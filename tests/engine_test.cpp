@@ -1,6 +1,6 @@
 // The engine's parts on real trees with a test host and no window: listing, the copy
-// worker, the log, the safe copy, the destination lock, links, folder identity and a
-// volume that really fills up.
+// worker, the log, the safe copy, the destination lock, links and a volume that really
+// fills up.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,12 +38,13 @@ class Engine : public ::testing::Test {
     g_settings.UseArchiveBit = 0;
   }
   void TearDown() override { SetLogFilePath("Stowly.log"); }
-  int List(const std::string& folder, Lines& list, int already, ListingMode mode) {
-    return ListFiles(host, folder, list, already, {mode, dest});
+  int List(const std::string& folder, Lines& list, int already = 0, bool inDestination = false) {
+    return ListFiles(host, folder, list, already,
+                     {inDestination ? ListingMode::kDestination : ListingMode::kSource, dest});
   }
-  Lines Listed(const std::string& folder, ListingMode mode = ListingMode::kSource) {
+  Lines Listed(const std::string& folder, bool inDestination = false) {
     Lines list(1);
-    int n = List(folder, list, 0, mode);
+    int n = List(folder, list, 0, inDestination);
     EXPECT_EQ(n, static_cast<int>(list.size()));
     return Sorted(list);
   }
@@ -65,35 +66,35 @@ class Engine : public ::testing::Test {
 };
 
 TEST_F(Engine, ListingGoesDepthFirstWithHiddenFilesAndRewritesOneStatusLine) {
-  ASSERT_TRUE(
-      MakeFiles(src, {{"a", "a"}, {"b", "b"}, {"1\\d", "d"}, {"1\\e\\e", "e"}, {"2\\f", ""}}));
+  ASSERT_TRUE(MakeFiles(src, {{"a", ""}, {"b", ""}, {"1\\d", ""}, {"1\\e\\e", ""}, {"2\\f", ""}}));
   MakeFiles(src + "empty\\", {});
   SetFileAttributesA((src + "b").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   host.status = {"Checking Destination Folder...", "Getting list of files from source..."};
-  // Two entries from an earlier listing are kept; a longer tail beyond them goes.
+  // Two entries from an earlier listing are kept, a longer tail beyond them goes; the
+  // folder's own files come first, then each subtree whole.
   Lines list = {"kept1", "kept2", "old3", "old4", "old5", "old6", "old7", "old8"};
-  ASSERT_EQ(List(dir / "src", list, 2, ListingMode::kSource), 5);
-  // The folder's own files first, then each subtree whole.
-  Lines one = {src + "1\\d", src + "1\\e\\e"}, two = {src + "2\\f"};
-  one.insert(list[4] == two[0] ? one.begin() : one.end(), two[0]);
-  EXPECT_EQ(Lines(list.begin() + 4, list.end()), one);
-  EXPECT_EQ(Sorted(list), Sorted({"kept1", "kept2", src + "a", src + "b", src + "1\\d",
-                                  src + "1\\e\\e", src + "2\\f"}));
+  ASSERT_EQ(List(dir / "src", list, 2), 5);
+  Lines subtrees = {src + "1\\d", src + "1\\e\\e"};
+  subtrees.insert(list[4] == src + "2\\f" ? subtrees.begin() : subtrees.end(), src + "2\\f");
+  EXPECT_EQ(Lines(list.begin(), list.begin() + 2), (Lines{"kept1", "kept2"}));
+  EXPECT_EQ(Sorted({list[2], list[3]}), (Lines{src + "a", src + "b"}));
+  EXPECT_EQ(Lines(list.begin() + 4, list.end()), subtrees);
   EXPECT_EQ(host.status[1].rfind("Getting list of files from source...", 0), 0u);
   // Each listing counts afresh under its own header; a missing folder lists nothing.
   g_settings.FullMirror = 0;
-  EXPECT_EQ(List(src + "empty", list, 0, ListingMode::kSource), 0);
+  EXPECT_EQ(List(src + "empty", list), 0);
   EXPECT_EQ(host.status[1], "Getting list of changed files from source...0 Files Found");
   g_settings.FullMirror = 1;
-  EXPECT_EQ(List(src + "2\\", list, 8, ListingMode::kDestination), 1);
+  EXPECT_EQ(List(src + "2\\", list, 8, true), 1);
   EXPECT_EQ(host.status[1], "Getting complete list of files from destination...8 Files Found");
-  EXPECT_EQ(List(dir / "missing\\", list, 0, ListingMode::kSource), 0);
+  EXPECT_EQ(List(dir / "missing\\", list), 0);
   EXPECT_EQ(host.status.size(), 2u) << "the progress line is rewritten in place";
 }
 
 TEST_F(Engine, LinksBackIntoTheTreeEndPromptlyAndTemporariesAreNeverListed) {
-  std::string root = dir / "root\\", out = dir / "outside\\";
-  ASSERT_TRUE(MakeFiles(root, {{"top", "t"}, {"a\\f", "f"}}) && MakeFiles(out, {{"g", "g"}}));
+  std::string root = dir / "root\\", out = dir / "outside\\",
+              temporary = PartialCopyPath(out + "g");
+  ASSERT_TRUE(MakeFiles(root, {{"top", ""}, {"a\\f", ""}}) && MakeFiles(out, {{"g", ""}}));
   // Links back into the tree (beside their target, before and after it in the file
   // system's order), one out of it, and out there one back and one loop.
   const std::pair<std::string, std::string> links[] = {
@@ -102,12 +103,12 @@ TEST_F(Engine, LinksBackIntoTheTreeEndPromptlyAndTemporariesAreNeverListed) {
   for (const auto& [link, target] : links)
     if (!HostSymlink(link, target)) GTEST_SKIP() << "host links cannot be made here";
   // A temporary copy is never a source; one in the destination goes when it is listed.
-  ASSERT_TRUE(WriteFileText(PartialCopyPath(out + "g"), "half"));
+  ASSERT_TRUE(WriteFileText(temporary, "half"));
   EXPECT_EQ(Listed(root), (Lines{root + "a\\f", root + "toOut\\g", root + "top"}));
   EXPECT_EQ(Listed(out), (Lines{out + "back\\a\\f", out + "back\\top", out + "g"}));
-  EXPECT_TRUE(Exists(PartialCopyPath(out + "g")));
-  Listed(out, ListingMode::kDestination);
-  EXPECT_FALSE(Exists(PartialCopyPath(out + "g")));
+  EXPECT_TRUE(Exists(temporary));
+  Listed(out, true);
+  EXPECT_FALSE(Exists(temporary));
   RemoveTreeOnHost(dir.path());
 }
 
@@ -115,27 +116,23 @@ TEST_F(Engine, PathsBeyondMaxPathAreListedCopiedAndMade) {
   std::string folder = src;
   for (char c : std::string("mnopq")) folder += std::string(55, c) + "\\";
   std::string file = folder + "long name.txt";
-  ASSERT_TRUE(MakeFiles(src, {{"short.txt", "s"}, {file.substr(src.size()), "far down"}}));
-  ASSERT_EQ(Listed(src), (Lines{file, src + "short.txt"}));
+  ASSERT_TRUE(MakeFiles(src, {{"short", "s"}, {file.substr(src.size()), "far down"}}));
+  ASSERT_EQ(Listed(src), (Lines{file, src + "short"}));
   RunWorker({file});
   EXPECT_EQ(ReadFileText(To(file)), "far down");
   EXPECT_EQ(LogTexts(log), (Lines{"  1   Copying " + file + " -> " + To(file)}));
   // Folder chains are made level by level (into hidden ones too); a file in the way stops it.
-  MakeFiles(dir / "h\\hidden\\", {});
-  SetFileAttributesA((dir / "h\\hidden").c_str(), FILE_ATTRIBUTE_HIDDEN);
-  const std::pair<std::string, int> made[] = {{folder + "x\\y\\", 0},
-                                              {dir / "h\\hidden\\x\\", 0},
-                                              {dir / "many\\z\\\\\\", 0},
-                                              {src + "short.txt\\inner\\", kPathNotFound},
-                                              {"C:\\", 0}};
+  MakeFiles(dir / "h\\", {});
+  SetFileAttributesA((dir / "h").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  const std::pair<std::string, int> made[] = {
+      {dir / "h\\x\\y\\\\", 0}, {src + "short\\inner\\", kPathNotFound}, {"C:\\", 0}};
   for (const auto& [path, code] : made) {
     EXPECT_EQ(MakeFolderPath(path), code) << path;
     EXPECT_TRUE(code || IsFolder(path.substr(0, path.find_last_not_of('\\') + 1))) << path;
   }
   // What cannot be told missing counts as there, so nothing is copied over it.
-  for (const auto& [path, exists] : std::vector<std::pair<std::string, bool>>{
-           {file, true}, {folder + "missing.txt", false}, {src, true}, {src + "a|b.txt", true}})
-    EXPECT_EQ(FileExists(path), exists) << path;
+  EXPECT_EQ((std::tuple{FileExists(folder + "missing"), FileExists(src), FileExists(src + "a|b")}),
+            std::tuple(false, true, true));
 }
 
 TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied) {
@@ -148,9 +145,9 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
   ASSERT_TRUE(WriteFileText(PartialCopyPath(To(src + "ro")), "half"));
   SetFileAttributesA(PartialCopyPath(To(src + "ro")).c_str(), FILE_ATTRIBUTE_READONLY);
   // Two names that differ in letter case only, as a share of another system has them.
-  ASSERT_TRUE(WriteFileText(src + "case", "lower") && WriteFileText(src + "u.tmp", "upper"));
-  RunHost("/bin/mv \"" + HostPath(src + "u.tmp") + "\" \"" + HostPath(src) + "/CASE\"");
-  for (int i = 0; i < 500 && Exists(src + "u.tmp"); ++i) Sleep(10);
+  ASSERT_TRUE(WriteFileText(src + "case", "lower") && WriteFileText(src + "u", "upper"));
+  RunHost("/bin/mv \"" + HostPath(src + "u") + "\" \"" + HostPath(src) + "/CASE\"");
+  for (int i = 0; i < 500 && Exists(src + "u"); ++i) Sleep(10);
   host.status = {"Getting list of files from source...5 Files Found"};
   g_settings.UseArchiveBit = 1;
   {
@@ -162,8 +159,8 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
   const Files copied = {{"a", "alpha"}, {"gone", "older"},     {"sub\\b", "beta"},
                         {"ro", "new"},  {"locked", "older l"}, {"case", "lower"}};
   EXPECT_EQ(ReadTree(To(src)), copied);
-  EXPECT_TRUE(Attributes(To(src + "sub")) & FILE_ATTRIBUTE_HIDDEN);
-  EXPECT_FALSE(Attributes(To(src + "ro")) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(Attributes(To(src + "sub")) & FILE_ATTRIBUTE_HIDDEN, DWORD{FILE_ATTRIBUTE_HIDDEN});
+  EXPECT_EQ(Attributes(To(src + "ro")) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_EQ(host.status, (Lines{host.status[0], "Copying file 7 of 7"}));
   EXPECT_EQ(host.skipped, (Lines{src + "gone", src + "locked", src + "CASE"}));
   EXPECT_EQ(host.skippedLabel, "3 Skipped files - See log for details");
@@ -203,16 +200,14 @@ TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize)
   for (const std::string& t : texts)  // each thread's lines whole and in its own order
     EXPECT_EQ(t, std::to_string(next[t.back()]++) + std::string(200, t.back()));
   // A reader sharing writing opens it mid-job; one holding it unshared costs that line only.
-  {
-    ScopedHandle reader(CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr));
-    writer.Write("while read");
-  }
+  ScopedHandle reader(CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+  writer.Write("while read");
+  reader.Reset();
   writer.Close();
-  {
-    Locked holder(log);
-    writer.Write("while held");
-  }
+  std::optional<Locked> holder(log);
+  writer.Write("while held");
+  holder.reset();
   writer.Write("after");
   texts = LogTexts(log);
   EXPECT_EQ(Lines(texts.begin() + 450, texts.end()), (Lines{"while read", "after"}));
@@ -235,85 +230,58 @@ TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize)
 // The older copy survives a locked destination; a read-only temporary a power cut left
 // goes; a name so long the temporary must be shortened still copies.
 TEST(SafeCopy, TheOlderCopySurvivesEveryFailureAndNoTemporaryIsLeft) {
-  for (const auto& [name, lock, leftover] : std::vector<std::tuple<std::string, bool, bool>>{
-           {"a.txt", true, false}, {"a.txt", false, true}, {std::string(250, 'n'), false, false}}) {
+  const std::tuple<std::string, bool, bool> cases[] = {
+      {"a", true, false}, {"a", false, true}, {std::string(250, 'n'), false, false}};
+  for (const auto& [name, lock, leftover] : cases) {
     ScratchDir dir;
     std::string dst = dir / "copy\\" + name;
     ASSERT_TRUE(MakeFiles(dir.path(), {{name, "newer"}, {"copy\\" + name, "older"}}));
     ASSERT_TRUE(!leftover || WriteFileText(PartialCopyPath(dst), "half"));
     SetFileAttributesA(PartialCopyPath(dst).c_str(), FILE_ATTRIBUTE_READONLY);
-    {
-      Locked destination(lock ? dst : "");
-      EXPECT_EQ(CopyFileOver(dir / name, dst, false), lock ? kPermissionDenied : 0);
-    }
+    std::optional<Locked> destination(lock ? dst : "");
+    EXPECT_EQ(CopyFileOver(dir / name, dst, false), lock ? kPermissionDenied : 0);
+    destination.reset();
     EXPECT_EQ(ReadTree(dir / "copy\\"), (Files{{name, lock ? "older" : "newer"}}));
   }
 }
 
-// A new destination folder takes its source folder's bits, but never a drive root's,
-// which are hidden and system.
-TEST(SafeCopy, NewDestinationFoldersNeverTakeADriveRootsAttributes) {
-  ScratchDir dir;
-  MakeFiles(dir / "root\\", {{"a.txt", "a"}, {"plain\\b.txt", "b"}});
-  MappedDrive drive('W', dir / "root\\");
-  ASSERT_TRUE(drive.ready());
-  const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  for (const std::string& folder : {drive.root(), drive.root() + "plain"})
-    if (!SetFileAttributesA(folder.c_str(), hiddenSystem) ||
-        (Attributes(folder) & hiddenSystem) != hiddenSystem)
-      GTEST_SKIP() << "this volume keeps no hidden or system bits on folders";
-  ASSERT_EQ(CopyFileOver(drive.root() + "a.txt", dir / "dst1\\a.txt", false), 0);
-  ASSERT_EQ(CopyFileOver(drive.root() + "plain\\b.txt", dir / "dst2\\plain\\b.txt", false), 0);
-  EXPECT_EQ(Attributes(dir / "dst1") & hiddenSystem, 0u);
-  EXPECT_EQ(Attributes(dir / "dst2\\plain") & hiddenSystem, hiddenSystem);
-}
-
+// One job per folder however it is named (here by a drive letter too); a user's own file
+// of the lock's name is used, never deleted. New destination folders take their source
+// folder's bits, but never a drive root's, which are hidden and system.
 TEST(DestinationLock, OneJobPerFolderHoweverItIsNamedAndTheUsersFilesStay) {
   ScratchDir dir;
   std::string dst = dir / "usb\\";
-  MakeFiles(dst, {});
+  MakeFiles(dst, {{"plain\\b", "b"}});
   MappedDrive letter('W', dst);
   ASSERT_TRUE(letter.ready());
   for (const Files& mine : {Files{}, Files{{kLockFileName, "mine"}}}) {
-    MakeFiles(dst, mine);  // a user's own file of the lock's name is used, never deleted
+    MakeFiles(dst, mine);
     {
       DestinationLock first, second;
       ASSERT_EQ(first.Acquire(dst), State::kHeld);
       EXPECT_EQ(second.Acquire(letter.root()), State::kBusy);
       first.Release();
-      EXPECT_EQ(second.Acquire(letter.root()), State::kHeld);
-      EXPECT_EQ(first.Acquire(dst), State::kBusy);
-      EXPECT_EQ(ProveWritable(dst), 0);
+      // Braces keep the calls in order.
+      EXPECT_EQ((std::tuple{second.Acquire(letter.root()), first.Acquire(dst), ProveWritable(dst)}),
+                std::tuple(State::kHeld, State::kBusy, 0));
     }
-    EXPECT_EQ(ReadTree(dst), mine);
+    Files left = ReadTree(dst);
+    EXPECT_EQ(left.erase("plain\\b"), 1u);
+    EXPECT_EQ(left, mine);
   }
   DestinationLock missing;
-  EXPECT_EQ(missing.Acquire(dir / "gone\\"), State::kFailed);
-  EXPECT_EQ(missing.failureCode(), kPathNotFound);
-  EXPECT_EQ(ProveWritable(dir / "gone\\"), kPathNotFound);
-}
-
-// A job that dies holds its handle until the system closes it: the lock file goes with it.
-TEST(DestinationLock, AKilledHolderLeavesNoStaleLock) {
-  char held[MAX_PATH] = {};
-  if (GetEnvironmentVariableA("STOWLY_HOLD_LOCK_IN", held, MAX_PATH)) {  // run as the holder
-    DestinationLock lock;
-    ASSERT_EQ(lock.Acquire(held), State::kHeld);
-    Sleep(120000);
-  }
-  ScratchDir dir;
-  std::string me(MAX_PATH, '\0');
-  me.resize(GetModuleFileNameA(nullptr, me.data(), MAX_PATH));
-  SetEnvironmentVariableA("STOWLY_HOLD_LOCK_IN", dir.path().c_str());
-  std::optional<ChildProcess> holder;
-  holder.emplace("\"" + me + "\" --gtest_filter=DestinationLock.AKilledHolderLeavesNoStaleLock");
-  SetEnvironmentVariableA("STOWLY_HOLD_LOCK_IN", nullptr);
-  DestinationLock lock;
-  for (int i = 0; i < 1000 && !Exists(dir / kLockFileName); ++i) Sleep(20);
-  EXPECT_EQ(lock.Acquire(dir.path()), State::kBusy);
-  holder.reset();  // kills the holder, as a crash would end it
-  for (int i = 0; i < 250 && lock.Acquire(dir.path()) != State::kHeld; ++i) Sleep(20);
-  EXPECT_EQ(lock.state(), State::kHeld);
+  EXPECT_EQ((std::tuple{missing.Acquire(dir / "gone\\"), missing.failureCode(),
+                        ProveWritable(dir / "gone\\")}),
+            std::tuple(State::kFailed, kPathNotFound, kPathNotFound));
+  const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  for (const std::string& folder : {letter.root(), letter.root() + "plain"})
+    if (!SetFileAttributesA(folder.c_str(), hiddenSystem) ||
+        (Attributes(folder) & hiddenSystem) != hiddenSystem)
+      GTEST_SKIP() << "this volume keeps no hidden or system bits on folders";
+  ASSERT_EQ(CopyFileOver(letter.root() + kLockFileName, dir / "to1\\a", false), 0);
+  ASSERT_EQ(CopyFileOver(letter.root() + "plain\\b", dir / "to2\\plain\\b", false), 0);
+  EXPECT_EQ(Attributes(dir / "to1") & hiddenSystem, 0u);
+  EXPECT_EQ(Attributes(dir / "to2\\plain") & hiddenSystem, hiddenSystem);
 }
 
 // Drive Q: is a small volume of its own (scripts/make-full-disk.sh). The new copy is
@@ -326,20 +294,18 @@ TEST_F(Engine, OnAFullDiskAFailedCopyLeavesTheOlderCopyAndNoTruncatedFile) {
   if (!GetDiskFreeSpaceExA("Q:\\", &free, &total, nullptr) || total.QuadPart > (16u << 20))
     GTEST_SKIP() << "drive Q: is not a small test volume, so it is not filled";
   const size_t kKiB = 1024;
-  std::string q = host.destination =
-      "Q:\\stowly-full-" + std::to_string(GetCurrentProcessId()) + "\\";
-  Files source = {{"small", "s"},
-                  {"big", std::string(700 * kKiB, 'n')},
-                  {"after", std::string(400 * kKiB, 'a')}};
-  const std::string older = std::string(200 * kKiB, 'o');
-  ASSERT_TRUE(MakeFiles(src, source) &&
-              MakeFiles(CopyOf(q, src), {{"big", older}, {"after", std::string(100 * kKiB, 'p')}}));
+  std::string q = "Q:\\stowly-full-" + std::to_string(GetCurrentProcessId()) + "\\";
+  const std::string older = std::string(200 * kKiB, 'o'), after = std::string(400 * kKiB, 'a');
+  ASSERT_TRUE(
+      MakeFiles(src, {{"small", "s"}, {"big", std::string(700 * kKiB, 'n')}, {"after", after}}));
+  ASSERT_TRUE(MakeFiles(CopyOf(q, src), {{"big", older}, {"after", std::string(100 * kKiB, 'p')}}));
   GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
   ASSERT_GT(free.QuadPart, 560 * kKiB) << "drive Q: is too small for this test";
   ASSERT_TRUE(WriteFileText(q + "ballast", std::string(free.QuadPart - 550 * kKiB, 'x')));
+  host.destination = q;
   RunWorker({src + "small", src + "big", src + "after"});
-  source["big"] = older;
-  EXPECT_TRUE(ReadTree(CopyOf(q, src)) == source);
+  EXPECT_TRUE(ReadTree(CopyOf(q, src)) ==
+              (Files{{"small", "s"}, {"big", older}, {"after", after}}));
   EXPECT_EQ(LogTexts(log)[2], "  2   Error - Disk full.  " + src + "big");
   EXPECT_EQ(host.skippedLabel, "1 Skipped files - See log for details");
   RemoveTree(q);

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <functional>
 #include <map>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/fs.h"
