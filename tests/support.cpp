@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <algorithm>
+
 #include "app/startup.h"
-#include "engine/fs.h"
 #include "ui/dialogs.h"
 #include "ui/form.h"
 #include "ui/main_window.h"
@@ -12,23 +13,15 @@
 
 namespace {
 
-MessageRecorder* g_recorder = nullptr;
-FolderAnswer* g_folderAnswer = nullptr;
-
 // Test programs run side by side on one Wine server, and focus and activation are shared
 // by everything on a desktop; on a desktop of its own, each program's windows keep the
-// focus its tests rely on. Done at static initialisation, before any window exists.
-const bool g_ownDesktop = [] {
-  std::string name = "stowly-test-" + std::to_string(GetCurrentProcessId());
-  HDESK desktop = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-  return desktop && SetThreadDesktop(desktop);
-}();
-
-// What start-up does before the first window; every test executable needs it.
+// focus its tests rely on. Then what start-up does before the first window.
 class ProgramEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    ASSERT_TRUE(g_ownDesktop) << "could not move to a desktop of this program's own";
+    std::string name = "stowly-test-" + std::to_string(GetCurrentProcessId());
+    HDESK desktop = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_TRUE(desktop && SetThreadDesktop(desktop)) << "could not move to a desktop of its own";
     CoInitialize(nullptr);
     PrepareWindowing();
   }
@@ -36,6 +29,21 @@ class ProgramEnvironment : public ::testing::Environment {
 
 [[maybe_unused]] auto* const g_environment =
     ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+
+void ForEachEntry(const std::string& folder, const std::function<void(std::string, DWORD)>& visit) {
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data)) {
+    std::string name = AnsiFromWide(data.cFileName);
+    if (name != "." && name != "..") visit(name, data.dwFileAttributes);
+  }
+}
+
+// A host program started from Wine is not waited for: its work shows when it is done.
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int tries = 0; tries < 500 && !done(); ++tries) Sleep(10);
+  return done();
+}
 
 }  // namespace
 
@@ -48,21 +56,6 @@ ScratchDir::ScratchDir() {
   RemoveTree(path_);
   CreateDirectoryA(path_.c_str(), nullptr);
 }
-
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
-
-namespace {
-
-void ForEachEntry(const std::string& folder, const std::function<void(std::string, DWORD)>& visit) {
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
-  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data)) {
-    std::string name = AnsiFromWide(data.cFileName);
-    if (name != "." && name != "..") visit(name, data.dwFileAttributes);
-  }
-}
-
-}  // namespace
 
 void RemoveTree(const std::string& folder) {
   std::string base = folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
@@ -83,11 +76,8 @@ void RemoveTree(const std::string& folder) {
 bool WriteFileText(const std::string& path, const std::string& content) {
   ScopedHandle file(CreateFileW(FilePathW(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  return file &&
-         WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
-                   nullptr) &&
-         written == content.size();
+  DWORD written = 0, size = static_cast<DWORD>(content.size());
+  return file && WriteFile(file.get(), content.data(), size, &written, nullptr) && written == size;
 }
 
 std::string ReadFileText(const std::string& path) {
@@ -107,15 +97,14 @@ bool Exists(const std::string& path) {
 }
 
 bool MakeFiles(const std::string& root, const Files& files) {
-  auto folders = [](const std::string& path) {
+  bool ok = true;
+  Files all = files;
+  all.emplace("", "");  // root itself
+  for (const auto& [name, content] : all) {
+    std::string path = root + name;
     for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
       CreateDirectoryW(FilePathW(path.substr(0, at)).c_str(), nullptr);
-  };
-  folders(root);
-  bool ok = true;
-  for (const auto& [name, content] : files) {
-    folders(root + name);
-    ok = WriteFileText(root + name, content) && ok;
+    ok = (name.empty() || WriteFileText(path, content)) && ok;
   }
   return ok;
 }
@@ -157,13 +146,6 @@ Files ManyFiles(int n) {
   return files;
 }
 
-Locked::Locked(const std::string& path)
-    : h(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
-
-Locked::~Locked() {
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-}
-
 std::string IniText(const Config& c) {
   std::string ini = "[Main Settings]\r\nDestinationFolder=" + c.destination +
                     "\r\nLogFile=1\r\nNumDirs=" + std::to_string(c.sources.size()) + "\r\n";
@@ -174,107 +156,54 @@ std::string IniText(const Config& c) {
          "\r\nDeleteFiles=" + std::to_string(c.deleteFiles) + "\r\n";
 }
 
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
 void PumpFor(int milliseconds) {
   DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
   do {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
+    PumpMessages();
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
   } while (static_cast<int>(end - GetTickCount()) > 0);
 }
 
 MessageRecorder::MessageRecorder(int answerWith) : answer(answerWith) {
-  g_recorder = this;
+  static MessageRecorder* current;
+  current = this;
   g_messageBoxHook = [](HWND, const char* text, const char* caption, UINT flags) {
-    g_recorder->shown.push_back({text, caption, flags});
-    return g_recorder->answer;
+    current->shown.push_back({text, caption, flags});
+    return current->answer;
   };
 }
 
 MessageRecorder::~MessageRecorder() { g_messageBoxHook = nullptr; }
 
 FolderAnswer::FolderAnswer(std::string answerPath) : path(std::move(answerPath)) {
-  g_folderAnswer = this;
+  static FolderAnswer* current;
+  current = this;
   g_chooseFolderHook = [](HWND, const char* title, const std::string& start) {
-    ++g_folderAnswer->calls;
-    g_folderAnswer->lastTitle = title;
-    g_folderAnswer->lastStart = start;
-    return g_folderAnswer->path;
+    ++current->calls;
+    current->lastTitle = title;
+    current->lastStart = start;
+    return current->path;
   };
 }
 
 FolderAnswer::~FolderAnswer() { g_chooseFolderHook = nullptr; }
 
-// Runs call on this thread: at once from it, else at its next pump (the caller waits).
-void TestHost::OnUiThread(const std::function<void()>& call) {
-  if (GetCurrentThreadId() == uiThread_) return call();
-  std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [&] { return pending_ == nullptr; });
-  pending_ = &call;
-  changed_.notify_all();
-  changed_.wait(hold, [&] { return pending_ != &call; });
-}
-
-void TestHost::Pump() {
-  std::unique_lock<std::mutex> hold(lock_);
-  if (!pending_) return;
-  hold.unlock();
-  (*pending_)();
-  hold.lock();
-  pending_ = nullptr;
-  changed_.notify_all();
-}
-
-void TestHost::PumpWait() {
-  {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait_for(hold, std::chrono::milliseconds(10), [&] { return pending_ != nullptr; });
-  }
-  Pump();
-  if (tick) tick();
-}
-
-void TestHost::CheckTrigger(const std::string& line) {
-  if (!trigger_ || line.rfind(triggerHead_, 0) != 0) return;
-  auto action = std::move(trigger_);
-  trigger_ = nullptr;
-  action();
-}
-
-std::string TestHost::Destination() {
-  std::string text;
-  OnUiThread([&] { text = destination; });
-  return text;
-}
-
-void TestHost::StatusAdd(const std::string& text, bool) {
-  status.push_back(text);
-  CheckTrigger(text);
-}
-
-void TestHost::StatusReplaceLast(const std::string& text) {
-  if (!status.empty()) status.pop_back();
-  status.push_back(text);
-}
-
-void TestHost::CopyProgress(const std::string& text, int done, int) {
-  OnUiThread([&] {
-    if (done > 0 && !status.empty()) status.pop_back();
-    StatusAdd(text, false);
-  });
-}
-
-int TestHost::SkippedAdd(const std::string& path) {
-  int count = 0;
-  OnUiThread([&] { skipped.push_back(path), count = SkippedCount(); });
-  return count;
-}
-
-void TestHost::SetSkippedLabel(const std::string& text) {
-  OnUiThread([&] { skippedLabel = text; });
+TestHost::TestHost()
+    : window_(CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {
+  SetWindowLongPtrA(window_, GWLP_WNDPROC,
+                    reinterpret_cast<LONG_PTR>(+[](HWND h, UINT m, WPARAM w, LPARAM l) {
+                      if (m != WM_APP) return DefWindowProcA(h, m, w, l);
+                      (*reinterpret_cast<const std::function<void()>*>(l))();
+                      return LRESULT{0};
+                    }));
 }
 
 ChildProcess::ChildProcess(std::string commandLine, WORD show) {
@@ -298,37 +227,23 @@ ChildProcess::~ChildProcess() {
 }
 
 int ChildProcess::Wait(DWORD milliseconds) {
-  if (WaitForSingleObject(process_.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
-  GetExitCodeProcess(process_.hProcess, &code);
-  return static_cast<int>(code);
+  bool ended = WaitForSingleObject(process_.hProcess, milliseconds) == WAIT_OBJECT_0;
+  return ended && GetExitCodeProcess(process_.hProcess, &code) ? static_cast<int>(code) : -1;
 }
 
 HWND ChildProcess::MainWindow() const {
-  struct Search {
-    DWORD pid;
-    HWND found;
-  } search = {process_.dwProcessId, nullptr};
-  EnumDesktopWindows(
-      GetThreadDesktop(GetCurrentThreadId()),
-      [](HWND h, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(h, &pid);
-        char cls[64] = {};
-        GetClassNameA(h, cls, sizeof cls);
-        if (pid == s->pid && std::string(cls) == "FORM_STOWLY_FORM1_CLASS" && IsWindowVisible(h))
-          s->found = h;
-        return s->found == nullptr;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, "FORM_STOWLY_FORM1_CLASS", nullptr));) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == process_.dwProcessId && IsWindowVisible(h)) return h;
+  }
+  return nullptr;
 }
 
 std::string InstallStowly(const std::string& folder, const std::string& ini) {
   std::string built = "Z:" STOWLY_EXE_PATH_FOR_TESTS;
-  for (char& c : built)
-    if (c == '/') c = '\\';
+  std::replace(built.begin(), built.end(), '/', '\\');
   CreateDirectoryA(folder.c_str(), nullptr);
   EXPECT_TRUE(CopyFileA(built.c_str(), (folder + "Stowly.exe").c_str(), FALSE));
   EXPECT_TRUE(ini.empty() || WriteFileText(folder + "Stowly.ini", ini));
@@ -337,14 +252,12 @@ std::string InstallStowly(const std::string& folder, const std::string& ini) {
 
 HWND OpenMainWindow(const std::string& iniPath) {
   CloseMainWindow();
-  g_quitRequested = false;
   StartOptions options;
   options.settingsFile = iniPath;
   LRESULT made = ShowForm(MainFormDef(), nullptr, 0, reinterpret_cast<LPARAM>(&options));
-  HWND form = reinterpret_cast<HWND>(made);
-  if (made == -1 || !IsWindow(form)) return nullptr;
+  if (made == -1 || !IsWindow(reinterpret_cast<HWND>(made))) return nullptr;
   PumpFor(20);
-  return form;
+  return reinterpret_cast<HWND>(made);
 }
 
 void CloseMainWindow() {
@@ -374,18 +287,14 @@ std::string HostPath(const std::string& path) {
 }
 
 bool HostSymlink(const std::string& link, const std::string& target) {
-  std::string plainLink = link;
-  while (plainLink.size() > 3 && plainLink.back() == '\\') plainLink.pop_back();
-  std::string unixTarget = HostPath(target);
-  size_t cut = plainLink.rfind('\\');
-  std::string unixParent = HostPath(plainLink.substr(0, cut + 1));
+  std::string plain = link.substr(0, std::max<size_t>(3, link.find_last_not_of('\\') + 1));
+  size_t cut = plain.rfind('\\');
+  std::string unixTarget = HostPath(target), unixParent = HostPath(plain.substr(0, cut + 1));
   if (unixTarget.empty() || unixParent.empty()) return false;
-  std::string unixLink = unixParent + "/" + plainLink.substr(cut + 1);
-  RunHost("/bin/ln -sfn \"" + unixTarget + "\" \"" + unixLink + "\"");
-  DWORD attributes = INVALID_FILE_ATTRIBUTES;
-  for (int tries = 0; tries < 100; ++tries, Sleep(20))
-    if ((attributes = GetFileAttributesA(plainLink.c_str())) != INVALID_FILE_ATTRIBUTES) break;
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  RunHost("/bin/ln -sfn \"" + unixTarget + "\" \"" + unixParent + "/" + plain.substr(cut + 1) +
+          "\"");
+  return WaitUntil([&] { return Exists(plain); }) &&
+         (GetFileAttributesA(plain.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 MappedDrive::MappedDrive(char letter, const std::string& folder)
@@ -395,17 +304,12 @@ MappedDrive::MappedDrive(char letter, const std::string& folder)
   if (unixPath.empty() || !GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH)) return;
   link_ = std::string(prefix) + "/dosdevices/" + static_cast<char>(tolower(letter)) + ":";
   RunHost("/bin/ln -sfn \"" + unixPath + "\" \"" + link_ + "\"");
-  for (int i = 0; i < 500 && !ready(); ++i) Sleep(10);
-}
-
-MappedDrive::~MappedDrive() {
-  if (!link_.empty()) RunHost("/bin/rm -f \"" + link_ + "\"");
+  WaitUntil([this] { return ready(); });
 }
 
 void RemoveTreeOnHost(const std::string& folder) {
   std::string unixPath = HostPath(folder);
   if (unixPath.size() <= 1) return;
   RunHost("/bin/rm -rf \"" + unixPath + "\"");
-  // A host program started from Wine is not waited for: its work shows when it is done.
-  for (int tries = 0; tries < 500 && Exists(folder); ++tries) Sleep(10);
+  WaitUntil([&] { return !Exists(folder); });
 }

@@ -5,26 +5,14 @@
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "engine/fs.h"
 #include "engine/host.h"
-
-// A fresh empty folder (ending with a backslash) in the temp folder, removed when it goes.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& relative) const { return path_ + relative; }
-
- private:
-  std::string path_;
-};
 
 using Files = std::map<std::string, std::string>;  // relative path -> content
 using Lines = std::vector<std::string>;
@@ -42,12 +30,26 @@ inline std::string CopyOf(const std::string& dest, const std::string& source) {
   return dest + source.substr(3);
 }
 Files ManyFiles(int n);  // f<i>.txt, each with its own content
+void PumpFor(int milliseconds);
+void PumpMessages();  // handles what is waiting, without waiting
+
+// A fresh empty folder (ending with a backslash) in the temp folder, removed when it goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir() { RemoveTree(path_); }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& relative) const { return path_ + relative; }
+
+ private:
+  std::string path_;
+};
 
 // Holds a file open with share mode 0, as a program that has it open exclusively does.
 struct Locked {
-  explicit Locked(const std::string& path);
-  ~Locked();
-  HANDLE h;
+  explicit Locked(const std::string& path)
+      : h(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ScopedHandle h;
 };
 
 struct Config {
@@ -56,8 +58,6 @@ struct Config {
   int fullMirror = 1, useArchiveBit = 0, deleteFiles = 1;
 };
 std::string IniText(const Config& c);
-
-void PumpFor(int milliseconds);
 
 // Message boxes shown while the recorder is installed, each answered with `answer`.
 struct MessageRecorder {
@@ -79,19 +79,20 @@ struct FolderAnswer {
   int calls = 0;
 };
 
-// A job host over plain lists. Calls from the copy worker wait, as a message sent to a
-// window would, for this thread to take them at its next pump; so does a WhenStatusShows
-// action, which runs on this thread before the worker goes on.
+// A job host over plain lists. Calls from the copy worker are messages sent to a window
+// of this thread, so they wait for its next pump, as with the main window; so does a
+// WhenStatusShows action, which runs on this thread before the worker goes on.
 class TestHost : public JobHost {
  public:
+  TestHost();
+  ~TestHost() override { DestroyWindow(window_); }
   std::vector<std::string> sources, status, skipped;
   std::string destination, skippedLabel = "Skipped Files - See log for details";
   std::string button = "Backup";
   std::atomic<bool> logging{true};
   bool buttonEnabled = true, gone = false;
   std::vector<std::pair<std::string, unsigned>> messages;  // text and flags of each box
-  int answer = IDOK;
-  int closes = 0;
+  int answer = IDOK, closes = 0;
   std::function<void()> tick;  // what the main window's timer would run, at every wait
 
   void WhenStatusShows(const std::string& head, std::function<void()> action) {
@@ -99,23 +100,40 @@ class TestHost : public JobHost {
     trigger_ = std::move(action);
   }
   std::vector<std::string> SourceFolders() override { return sources; }
-  std::string Destination() override;
+  std::string Destination() override { return destination; }
   bool LoggingOn() override { return logging; }
   bool Silent() override { return false; }
-  void StatusAdd(const std::string& text, bool) override;
-  void StatusReplaceLast(const std::string& text) override;
+  void StatusAdd(const std::string& text, bool) override {
+    status.push_back(text);
+    if (trigger_ && text.rfind(triggerHead_, 0) == 0) std::exchange(trigger_, nullptr)();
+  }
+  void StatusReplaceLast(const std::string& text) override {
+    if (!status.empty()) status.pop_back();
+    status.push_back(text);
+  }
   std::string StatusLast() override { return status.empty() ? "" : status.back(); }
   void StatusClear() override { status.clear(); }
-  void CopyProgress(const std::string& text, int done, int total) override;
-  int SkippedAdd(const std::string& path) override;
+  void CopyProgress(const std::string& text, int done, int) override {
+    OnUiThread([&] { done > 0 ? StatusReplaceLast(text) : StatusAdd(text, false); });
+  }
+  int SkippedAdd(const std::string& path) override {
+    OnUiThread([&] { skipped.push_back(path); });
+    return SkippedCount();
+  }
   int SkippedCount() override { return static_cast<int>(skipped.size()); }
   void SkippedClear() override { skipped.clear(); }
-  void SetSkippedLabel(const std::string& text) override;
+  void SetSkippedLabel(const std::string& text) override {
+    OnUiThread([&] { skippedLabel = text; });
+  }
   std::string ButtonText() override { return button; }
   void SetButtonText(const std::string& text) override { button = text; }
   void EnableButton(bool enabled) override { buttonEnabled = enabled; }
-  void Pump() override;
-  void PumpWait() override;
+  void Pump() override { PumpMessages(); }
+  void PumpWait() override {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    PumpMessages();
+    if (tick) tick();
+  }
   bool WindowGone() override { return gone; }
   bool QuitRequested() override { return false; }
   void CloseWindow(int) override { ++closes; }
@@ -125,13 +143,11 @@ class TestHost : public JobHost {
   }
 
  private:
-  void OnUiThread(const std::function<void()>& call);
-  void CheckTrigger(const std::string& line);
-
-  DWORD uiThread_ = GetCurrentThreadId();
-  std::mutex lock_;
-  std::condition_variable changed_;
-  const std::function<void()>* pending_ = nullptr;
+  // Runs call on this thread: at once from it, else at its next pump (the caller waits).
+  void OnUiThread(const std::function<void()>& call) {
+    SendMessageA(window_, WM_APP, 0, reinterpret_cast<LPARAM>(&call));
+  }
+  HWND window_;
   std::string triggerHead_;
   std::function<void()> trigger_;
 };
@@ -168,7 +184,9 @@ void RemoveTreeOnHost(const std::string& folder);
 class MappedDrive {
  public:
   MappedDrive(char letter, const std::string& folder);
-  ~MappedDrive();
+  ~MappedDrive() {
+    if (!link_.empty()) RunHost("/bin/rm -f \"" + link_ + "\"");
+  }
   bool ready() const { return Exists(root_); }
   const std::string& root() const { return root_; }
 
