@@ -2,6 +2,7 @@
 // taskbar progress, under Wine's headless display driver.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 
 #include "engine/settings.h"
@@ -53,19 +54,17 @@ void Click(MainControl control) { Click(MainControlHandle(control)); }
 
 // --- The framework ---
 
-// Table heights are 96-DPI pixels, rounded half away from zero; points follow the DPI.
+// Table heights are 96-DPI pixels, rounded half away from zero, and one font serves each
+// spec and DPI.
 TEST(Framework, FontsAreMadeOncePerSpecAndDpi) {
-  const char* arial = "Arial,-12,0,0,0,400,0,0,0,0,3,2,1,34";
-  EXPECT_EQ(FontFromSpec(arial), FontFromSpec(arial));
+  const char* spec = "Tahoma,-11,0,0,0,700,1,1,0";
+  LOGFONTA lf = {};
+  ASSERT_TRUE(GetObjectA(FontFromSpec(spec, 120), sizeof lf, &lf));
+  EXPECT_TRUE(lf.lfHeight == -14 && lf.lfWeight == 700 && lf.lfItalic && lf.lfUnderline &&
+              std::string(lf.lfFaceName) == "Tahoma")
+      << lf.lfHeight;
+  EXPECT_EQ(FontFromSpec(spec, 120), FontFromSpec(spec, 120));
   EXPECT_EQ(FontFromSpec(",-12,0,0,0,400,0,0,0,0,3,2,1,34"), nullptr);
-  for (const auto& [spec, dpi, height] : {std::tuple{"Tahoma,8,0,0,0,700,1,1,0", 144, -16},
-                                          std::tuple{"Tahoma,-11,0,0,0,700,1,1,0", 120, -14}}) {
-    LOGFONTA lf = {};
-    ASSERT_TRUE(GetObjectA(FontFromSpec(spec, dpi), sizeof lf, &lf));
-    EXPECT_TRUE(lf.lfHeight == height && lf.lfWeight == 700 && lf.lfItalic && lf.lfUnderline &&
-                std::string(lf.lfFaceName) == "Tahoma")
-        << spec << " at " << dpi << ": " << lf.lfHeight;
-  }
 }
 
 // A form of its own: every command row runs in table order and the first non-zero result
@@ -143,8 +142,8 @@ TEST_F(Windows, MainAddAndDelKeepTheIniInStepWithTheList) {
   MessageRecorder messages;
   FolderAnswer answer("C:\\Data");
   Click(kAddButton);
-  EXPECT_EQ(answer.lastTitle, "Select Source Folder");
-  EXPECT_EQ(answer.lastStart, "") << "an empty list gives the dialog no start folder";
+  EXPECT_TRUE(answer.lastTitle == "Select Source Folder" && answer.lastStart == "")
+      << "an empty list gives the dialog no start folder";
   for (const char* path : {"c:\\data\\", "E:\\", "", "C:\\Data\\"})  // "" cancels
     answer.path = path, Click(kAddButton);
   EXPECT_EQ(answer.lastStart, "E:\\") << "the dialog starts at the last folder of the list";
@@ -164,8 +163,6 @@ TEST_F(Windows, MainAddAndDelKeepTheIniInStepWithTheList) {
   EXPECT_EQ(Ini(),
             "[Main Settings]\r\nNumDirs=2\r\nSourceFolder1=C:\\Data\\\r\n"
             "SourceFolder2=E:\\\r\n");
-  for (int i = 0; i < 2; ++i) ListSelect(list, 0), Click(kDelButton);
-  EXPECT_EQ(Ini(), "[Main Settings]\r\nNumDirs=0\r\n");
 }
 
 // A name in any script goes to the INI as UTF-8 and comes back from it on the next start.
@@ -223,74 +220,65 @@ constexpr int kFullMirror = 1000, kFastMirror = 1001, kDeleteFiles = 1003, kArch
               kSizeBox = 1006, kSizeLabel = 1007;
 HWND OptionsForm() { return FindWindowA("FORM_STOWLY_OPTIONS_CLASS", nullptr); }
 
-// As the user sees it: delete files, archive bit, full (1) or fast (0) mirror, size box.
+// Delete files, archive bit, mode (1 Full, 0 Fast Mirror) and log size, as shown and stored.
 std::string Shown(HWND form) {
   bool full = IsChecked(Item(form, kFullMirror)), fast = IsChecked(Item(form, kFastMirror));
   return NumberText(IsChecked(Item(form, kDeleteFiles))) +
-         NumberText(IsChecked(Item(form, kArchiveBit))) +
-         (full == fast ? "?"
-          : full       ? "1"
-                       : "0") +
-         " " + GetText(Item(form, kSizeBox));
+         NumberText(IsChecked(Item(form, kArchiveBit))) + NumberText(full) +
+         (full == fast ? "?:" : ":") + GetText(Item(form, kSizeBox));
 }
-// The same of the settings, the size in bytes.
 std::string Stored() {
   return NumberText(g_settings.DeleteFiles) + NumberText(g_settings.UseArchiveBit) +
-         NumberText(g_settings.FullMirror) + " " + NumberText(g_settings.MaxLogSize);
+         NumberText(g_settings.FullMirror) + ":" + NumberText(g_settings.MaxLogSize);
 }
 void Set(const char* flags, int maxLogSize) {
   g_settings.DeleteFiles = flags[0] - '0', g_settings.UseArchiveBit = flags[1] - '0';
   g_settings.FullMirror = flags[2] - '0', g_settings.MaxLogSize = maxLogSize;
 }
-int RunOptions(std::vector<Step> steps, bool copying = false) {
+
+// One step per word: c o x Cancel, Ok, the close box; a d f F a click on the archive bit,
+// delete files, Fast or Full Mirror; k the focus on Ok; t Tab; e Enter; b<text> pasted into
+// the size box, '<text> typed into it; =<shown> what the window shows; ^ Cancel has the focus.
+int RunOptions(const std::string& words, bool copying = false) {
+  static const std::map<char, int> clicks = {{'c', IDCANCEL},    {'o', IDOK},
+                                             {'a', kArchiveBit}, {'d', kDeleteFiles},
+                                             {'f', kFastMirror}, {'F', kFullMirror}};
+  std::vector<Step> steps;
+  std::istringstream in(words);
+  for (std::string w; in >> w;)
+    steps.push_back([w](HWND form) {
+      HWND box = Item(form, kSizeBox);
+      if (clicks.count(w[0])) Click(form, clicks.at(w[0]));
+      if (w == "x") SendMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0);
+      if (w == "k") SetFocus(Item(form, IDOK));
+      if (w == "t" || w == "e") PostKey(w == "t" ? VK_TAB : VK_RETURN);
+      if (w[0] == 'b' || w[0] == '\'') SetFocus(box), SetText(box, w[0] == 'b' ? w.substr(1) : "");
+      if (w[0] == '\'')
+        for (char c : w.substr(1)) PostMessageA(box, WM_CHAR, static_cast<WPARAM>(c), 1);
+      EXPECT_TRUE(w[0] != '=' || Shown(form) == w.substr(1)) << Shown(form) << " shown, not " << w;
+      EXPECT_TRUE(w != "^" || GetFocus() == Item(form, IDCANCEL)) << "Tab from Ok skips Cancel";
+    });
   auto run = [&]() -> LRESULT { return ShowOptionsWindow(MainWindow(), copying); };
   return static_cast<int>(Scripted(OptionsForm, std::move(steps), run));
 }
-// A step that checks what the size box shows, then acts.
-Step Shows(const char* text, Step then) {
-  return [=](HWND form) {
-    EXPECT_EQ(GetText(Item(form, kSizeBox)), text);
-    then(form);
-  };
-}
-void Type(HWND form, const char* text, WPARAM key) {
-  SetFocus(Item(form, kSizeBox)), SetText(GetFocus(), text), PostKey(key);
-}
 
-TEST_F(Windows, OptionsShowTheSettingsAndClicksCoupleTheModeAndTheArchiveBit) {
+TEST_F(Windows, OptionsShowTheStoredSettingsAndTheRightColours) {
   const std::tuple<const char*, int, const char*> cases[] = {
-      {"111", 1047527424, "111 999"},
-      {"010", 104857601, "010 100.000000953674"},
-      {"110", 1, "110 0.00000095367431640625"},
-      {"222", 0, "000 0"},  // only exactly 1 counts as on
+      {"111", 1047527424, "=111:999 c"},
+      {"010", 104857601, "=010:100.000000953674 c"},
+      {"110", 1, "=110:0.00000095367431640625 c"},
+      {"222", 0, "=000:0 c"},  // only exactly 1 counts as on
   };
-  for (const auto& [flags, size, shown] : cases) {
-    Set(flags, size);
-    RunOptions({[&](HWND form) {
-      EXPECT_EQ(Shown(form), shown);
-      Click(form, IDCANCEL);
-    }});
-  }
-  Set("101", 104857600);
-  Step couple = [&](HWND form) {  // opened the user's way, the main window waits
+  for (const auto& [flags, size, words] : cases) Set(flags, size), RunOptions(words);
+  Step colours = [&](HWND form) {  // opened the user's way, the main window waits
     EXPECT_TRUE(!IsWindowEnabled(main_) && GetWindow(form, GW_OWNER) == main_);
-    const std::pair<int, const char*> clicks[] = {
-        {kFastMirror, "110"},  // Fast Mirror needs the archive bit
-        {kArchiveBit, "101"},  // giving it up in Fast Mirror falls back to Full Mirror
-        {kArchiveBit, "111"},
-        {kFullMirror, "111"},
-        {kArchiveBit, "101"}};
-    for (const auto& [id, shown] : clicks) {
-      Click(form, id);
-      EXPECT_EQ(Shown(form), shown + std::string(" 100")) << id;
-    }
     // Labels on the face, boxes on the window, a disabled box on the face.
-    const std::tuple<UINT, int, bool, int, int> colours[] = {
+    const std::tuple<UINT, int, bool, int, int> rows[] = {
         {WM_CTLCOLORSTATIC, kSizeLabel, true, COLOR_BTNFACE, TRANSPARENT},
         {WM_CTLCOLOREDIT, kSizeBox, true, COLOR_WINDOW, OPAQUE},
         {WM_CTLCOLOREDIT, kSizeBox, false, COLOR_BTNFACE, OPAQUE}};
     HDC dc = CreateCompatibleDC(nullptr);
-    for (const auto& [message, id, enabled, colour, mode] : colours) {
+    for (const auto& [message, id, enabled, colour, mode] : rows) {
       EnableWindow(Item(form, id), enabled);
       LRESULT brush = SendMessageA(form, message, reinterpret_cast<WPARAM>(dc),
                                    reinterpret_cast<LPARAM>(Item(form, id)));
@@ -302,56 +290,34 @@ TEST_F(Windows, OptionsShowTheSettingsAndClicksCoupleTheModeAndTheArchiveBit) {
     DeleteDC(dc);
     Click(form, IDCANCEL);
   };
-  Scripted(OptionsForm, {couple}, [] { return Click(kOptionsButton), LRESULT(0); });
+  Scripted(OptionsForm, {colours}, [] { return Click(kOptionsButton), LRESULT(0); });
   EXPECT_TRUE(IsWindowEnabled(main_));
 }
 
-// Every way of closing, after the user changed all four settings: Ok and Enter in the box
+// Every way of closing after the user changed all four settings: Ok and Enter in the box
 // store them (the size in MiB), any other way and anything while a copy runs store nothing.
+// The changes: giving up the archive bit in Fast Mirror falls back to Full Mirror, and
+// Fast Mirror takes the archive bit back.
 TEST_F(Windows, OptionsStoreOnlyOnOkAndTheSizeBoxInMiB) {
   const std::string before = "[Main Settings]\r\nDestinationFolder=E:\\Backup\\\r\n",
-                    untouched = "010 5242880";
-  const std::tuple<bool, std::vector<Step>, const char*> cases[] = {
-      {false, {[](HWND form) { Click(form, IDCANCEL); }}, "010 5242880"},
-      {false, {[](HWND form) { SendMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0); }}, "010 5242880"},
-      {false,
-       {[](HWND form) { SetFocus(Item(form, IDOK)), PostKey(VK_TAB); },
-        [](HWND form) {
-          EXPECT_EQ(GetFocus(), Item(form, IDCANCEL));
-          PostKey(VK_RETURN);
-        }},
-       "010 5242880"},
-      {true,  // Enter in the box reaches an Ok that is off
-       {[](HWND form) { Type(form, "9", VK_RETURN); },
-        [](HWND form) { Click(form, IDOK), Click(form, IDCANCEL); }},
-       "010 5242880"},
-      {false, {[](HWND form) { Type(form, "7mb", VK_RETURN); }}, "101 7340032"},
-      {false, {[](HWND form) { Type(form, "0.4", VK_RETURN); }}, "101 419430"},
-      {false,  // tabbing away shows "1" for zero or below, and leaves a size above alone
-       {[](HWND form) { Type(form, "0.4", VK_TAB); },
-        Shows("1", [](HWND form) { Type(form, "", VK_TAB); }),
-        Shows("1", [](HWND form) { Type(form, "5", VK_TAB); }),
-        Shows("5", [](HWND form) { Click(form, IDOK); })},
-       "101 5242880"},
-      {false,  // digits only, three at most; Fast Mirror stored as such
-       {[](HWND form) {
-          Click(form, kFastMirror), SetFocus(Item(form, kSizeBox)), SetText(GetFocus(), "");
-          for (char c : std::string("a2x5-01")) PostMessageA(GetFocus(), WM_CHAR, WPARAM(c), 1);
-        },
-        Shows("250", [](HWND form) { Click(form, IDOK); })},
-       "110 262144000"},
+                    changes = "a =001:5 f =010:5 F =011:5 d =111:5 a =101:5 ",
+                    untouched = "010:5242880";
+  const std::tuple<bool, const char*, const char*> cases[] = {
+      {false, "c", "010:5242880"},
+      {false, "x", "010:5242880"},
+      {false, "k t ^ e", "010:5242880"},
+      {true, "b9 e o c", "010:5242880"},  // Enter in the box reaches an Ok that is off
+      {false, "b e", "101:1048576"},
+      {false, "b0.4 e", "101:419430"},
+      {false, "b0.4 t =101:1 b6 t =101:6 o", "101:6291456"},  // tabbing away: 1 for 0 or less
+      {false, "f '2a5x-01 =110:250 o", "110:262144000"},      // digits only, three at most
   };
-  for (auto [copying, steps, stored] : cases) {
+  for (const auto& [copying, words, stored] : cases) {
     ASSERT_TRUE(WriteFileText(ini_, before));
     Set("010", 5242880);
-    const bool offWhileCopying = copying;
-    steps.insert(steps.begin(), [offWhileCopying](HWND form) {
-      EXPECT_EQ(!IsWindowEnabled(Item(form, IDOK)), offWhileCopying);
-      for (int id : {kFullMirror, kDeleteFiles, kArchiveBit}) Click(form, id);
-    });
-    EXPECT_EQ(RunOptions(steps, copying), stored != untouched) << stored;
-    EXPECT_EQ(Stored(), stored);
+    EXPECT_EQ(RunOptions(changes + words, copying), stored != untouched) << words;
     const std::string s = stored;  // the four keys appended in this order
+    EXPECT_EQ(Stored(), s);
     EXPECT_EQ(Ini(), s == untouched
                          ? before
                          : before + "DeleteFiles=" + s[0] + "\r\nUseArchiveBit=" + s[1] +
@@ -359,7 +325,7 @@ TEST_F(Windows, OptionsStoreOnlyOnOkAndTheSizeBoxInMiB) {
     EXPECT_TRUE(IsWindowEnabled(main_) && GetActiveWindow() == main_ && !OptionsForm());
   }
   g_settings.MaxLogSize = 104857601;  // not whole MiB: an Ok keeps it untouched
-  RunOptions({[](HWND form) { Click(form, IDOK); }});
+  RunOptions("o");
   EXPECT_EQ(ReadSetting("MaxLogSize", ""), "104857601");
 }
 
@@ -390,25 +356,22 @@ TEST_F(Windows, HelpWindowsAreModelessWithTopicsOfTheirOwn) {
        c = TreeView_GetNextSibling(tree, c), ++children) {
     char title[128] = {};
     TVITEMA item = {TVIF_TEXT, c, 0, 0, title, sizeof title, 0, 0, 0, 0};
-    TreeView_GetItem(tree, &item);
-    TreeSelect(tree, c);
+    TreeView_GetItem(tree, &item), TreeSelect(tree, c);
     const std::string text = topic(first);
-    EXPECT_EQ(text.rfind(std::string(title) + "\r\n\r\n", 0), 0u) << "under its title";
-    EXPECT_GT(text.size(), strlen(title) + 100) << title;
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
-              std::count(text.begin(), text.end(), '\r'))
-        << title << ": only CR LF";
+    EXPECT_TRUE(
+        text.rfind(std::string(title) + "\r\n\r\n", 0) == 0 && text.size() > strlen(title) + 100 &&
+        std::count(text.begin(), text.end(), '\n') == std::count(text.begin(), text.end(), '\r'))
+        << title << ": under its title, lines ending in CR LF";
   }
   EXPECT_EQ(children, 9);
   EXPECT_EQ(topic(second), "Expand and click on an item for instructions.");
-  HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
-  for (int id : {kWebCaption, kWebLabel})
-    SetCursor(arrow), SendMessageA(Item(first, id), WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
-  EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, IDC_HAND));
-  SetCursor(arrow);
+  SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+  for (auto [id, cursor] : {std::pair{kWebCaption, IDC_ARROW}, {kWebLabel, IDC_HAND}}) {
+    SendMessageA(Item(first, id), WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
+    EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, cursor)) << "only the web label shows the hand";
+  }
   MSG esc = {tree, WM_KEYDOWN, VK_ESCAPE, 1, 0, {}};
-  EXPECT_TRUE(IsDialogMessageA(first, &esc));
-  PumpFor(20);
+  IsDialogMessageA(first, &esc), PumpFor(20);
   EXPECT_TRUE(IsWindow(first)) << "Esc does not close a help window";
   SendMessageA(first, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_FALSE(IsWindow(first));
@@ -419,12 +382,11 @@ TEST_F(Windows, HelpWindowsAreModelessWithTopicsOfTheirOwn) {
 // --- The taskbar button's progress ---
 
 struct Recorder : TaskbarButton {
-  explicit Recorder(std::string* out) : told(out) {}
-  void SetState(TBPFLAG state) override { *told += "s" + std::to_string(state) + " "; }
+  void SetState(TBPFLAG state) override { told += "s" + std::to_string(state) + " "; }
   void SetValue(ULONGLONG done, ULONGLONG total) override {
-    *told += std::to_string(done) + "/" + std::to_string(total) + " ";
+    told += std::to_string(done) + "/" + std::to_string(total) + " ";
   }
-  std::string* told;
+  static inline std::string told;
 };
 
 // Steps: A the button arrives, L listing, S a file skipped, X cleared, d/t copying d of
@@ -442,16 +404,17 @@ TEST(TaskbarProgress, FollowsTheJobsPhases) {
       {"L 1/4 X A L", "s1 "},
   };
   for (const auto& [steps, expected] : cases) {
-    std::string told, step;
-    TaskbarProgress progress(strchr(steps, 'A') ? nullptr : std::make_unique<Recorder>(&told));
+    std::string step;
+    Recorder::told.clear();
+    TaskbarProgress progress(strchr(steps, 'A') ? nullptr : std::make_unique<Recorder>());
     for (std::istringstream in(steps); in >> step;) {
-      if (step == "A") progress.Attach(std::make_unique<Recorder>(&told));
+      if (step == "A") progress.Attach(std::make_unique<Recorder>());
       if (step == "L") progress.Listing();
       if (step == "S") progress.FileSkipped();
       if (step == "X") progress.Clear();
       if (isdigit(step.back())) progress.Copying(atoi(&step[0]), atoi(&step[step.find('/') + 1]));
     }
-    EXPECT_EQ(told, expected) << steps;
+    EXPECT_EQ(Recorder::told, expected) << steps;
   }
 }
 
