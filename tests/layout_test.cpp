@@ -1,5 +1,5 @@
-// One layout check over every form at the DPI of the prefix the tests run in: identifiers,
-// tab order, every control inside the client area, no overlaps, every text within its
+// One layout check over every form at the DPI of the prefix the tests run in: every control
+// inside the client area in its table font, no overlaps, tab order, every text within its
 // control in a crisp font; and a window moved to another DPI keeps all it held.
 #include <gtest/gtest.h>
 
@@ -33,18 +33,70 @@ bool Contains(const RECT& outer, const RECT& inner) {
   return IntersectRect(&both, &outer, &inner) && EqualRect(&both, &inner);
 }
 
-void ExpectPlacedInside(HWND form, const FormDef& def, int dpi) {
+// Whether the text fits the room its control leaves: push buttons keep their edges, check
+// boxes and options their box and the gap after it, group boxes the corners of their frame.
+// Texts that run over only because Wine draws another face than the table's (or its
+// TrueType twin) are collected in `substituted`.
+void ExpectTextFits(HWND control, const ControlRow& row, int dpi, std::string& substituted) {
+  std::string text = GetText(control), table = row.font ? row.font : "";
+  int kind = ButtonKind(control);
+  if ((kind < 0 && ClassOf(control) != "Static") || text.empty()) return;
+  auto font = reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0));
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
+  RECT room = {};
+  SIZE zero = {};
+  GetClientRect(control, &room);
+  GetTextExtentPoint32A(dc, "0", 1, &zero);
+  bool pushOrFrame = kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON || kind == BS_GROUPBOX;
+  int edge = pushOrFrame ? MulDiv(kind == BS_GROUPBOX ? 8 : 3, dpi, 96) : 0;
+  room.left += edge + (kind >= 0 && !pushOrFrame ? MulDiv(13, dpi, 96) + zero.cx / 2 : 0);
+  room.right -= edge;
+  bool wraps = kind < 0 || (GetWindowLongA(control, GWL_STYLE) & BS_MULTILINE);
+  RECT need = {0, 0, room.right - room.left, 0};
+  DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
+  char face[LF_FACESIZE] = {};
+  TEXTMETRICA tm = {};
+  GetTextFaceA(dc, sizeof face, face);
+  GetTextMetricsA(dc, &tm);
+  SelectObject(dc, old), ReleaseDC(control, dc);
+  bool fits = need.right <= room.right - room.left && need.bottom <= room.bottom - room.top;
+  table = table.substr(0, table.find(','));
+  bool tableDrawn = _stricmp(face, table.c_str()) == 0 ||
+                    (table == "MS Sans Serif" && std::string(face) == "Microsoft Sans Serif");
+  if (!fits && !tableDrawn) substituted += " \"" + text + "\" (" + face + " for " + table + ")";
+  EXPECT_TRUE(fits || !tableDrawn) << "\"" << text << "\" runs over its control in " << face;
+  EXPECT_TRUE(dpi == 96 || (tm.tmPitchAndFamily & (TMPF_VECTOR | TMPF_TRUETYPE)))
+      << face << " is a bitmap face at " << dpi;
+}
+
+// Every control inside the client area at its table size (and place, at 96 DPI) in its
+// table font (heights in 96-DPI pixels), overlapping nothing but a frame around it; Tab
+// walks the tab stops in table order. Texts are measured when `substituted` is given.
+void ExpectLaidOut(HWND form, const FormDef& def, int dpi, std::string* substituted) {
   RECT client = {};
   GetClientRect(form, &client);
+  std::vector<int> tabStops, walked;
   for (int i = 0; i < def.controlCount; ++i) {
     const ControlRow& row = def.controls[i];
     HWND a = GetDlgItem(form, def.vars->ids[i]);
     RECT ra = RectIn(form, a);
     SCOPED_TRACE(std::string(row.className) + " \"" + row.text + "\"");
-    EXPECT_TRUE(Contains(client, ra)) << "outside the client area";
-    EXPECT_TRUE(std::abs((ra.right - ra.left) - row.width * dpi / 96.0) <= 1 &&
+    EXPECT_TRUE(Contains(client, ra) &&
+                std::abs((ra.right - ra.left) - row.width * dpi / 96.0) <= 1 &&
                 std::abs((ra.bottom - ra.top) - row.height * dpi / 96.0) <= 1 &&
                 (dpi != 96 || (ra.left == row.x && ra.top == row.y)));
+    LOGFONTA lf = {};
+    int height = 0, weight = 0, italic = 0, underline = 0;
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(a, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+    // Away from 96 DPI a bitmap face gives way to a scalable one.
+    EXPECT_TRUE(!row.font || (sscanf(row.font, "%*[^,],%d,%*d,%*d,%*d,%d,%d,%d", &height, &weight,
+                                     &italic, &underline) == 4 &&
+                              (dpi != 96 || std::string(row.font).rfind(
+                                                lf.lfFaceName + std::string(","), 0) == 0) &&
+                              lf.lfHeight == -MulDiv(-height, dpi, 96) && lf.lfWeight == weight &&
+                              lf.lfItalic == italic && lf.lfUnderline == underline))
+        << "drawn in " << lf.lfFaceName << " " << lf.lfHeight;
     for (int j = i + 1; j < def.controlCount; ++j) {
       HWND b = GetDlgItem(form, def.vars->ids[j]);
       RECT rb = RectIn(form, b), both = {};
@@ -52,67 +104,15 @@ void ExpectPlacedInside(HWND form, const FormDef& def, int dpi) {
                     (ButtonKind(b) == BS_GROUPBOX && Contains(rb, ra));
       EXPECT_TRUE(!IntersectRect(&both, &ra, &rb) || framed) << "overlaps " << def.controls[j].text;
     }
-  }
-}
-
-// Identifiers in table order, and Tab walks the tab stops in that order and comes back.
-void ExpectTabOrder(HWND form, const FormDef& def) {
-  std::vector<int> tabStops, walked;
-  HWND child = GetWindow(form, GW_CHILD);
-  for (int i = 0; i < def.controlCount; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
-    int fixed = def.controls[i].fixedId;
-    EXPECT_EQ(GetDlgCtrlID(child), fixed ? fixed : 1000 + i) << "control " << i;
     // Of an option group only the checked option is a tab stop.
-    if ((def.controls[i].style & WS_TABSTOP) &&
-        (ButtonKind(child) != BS_AUTORADIOBUTTON || IsChecked(child)))
-      tabStops.push_back(GetDlgCtrlID(child));
+    if ((row.style & WS_TABSTOP) && (ButtonKind(a) != BS_AUTORADIOBUTTON || IsChecked(a)))
+      tabStops.push_back(def.vars->ids[i]);
+    if (substituted) ExpectTextFits(a, row, dpi, *substituted);
   }
   HWND first = GetNextDlgTabItem(form, nullptr, FALSE), at = first;
   for (size_t n = 0; n < tabStops.size(); ++n, at = GetNextDlgTabItem(form, at, FALSE))
     walked.push_back(GetDlgCtrlID(at));
-  EXPECT_EQ(walked, tabStops);
-  EXPECT_EQ(at, first);
-}
-
-// Every text fits the room its control leaves: push buttons keep their edges, check boxes
-// and options their box and the gap after it, group boxes the corners of their frame.
-// Texts that run over only because Wine draws another face than the table's (or its
-// TrueType twin) are collected in `substituted`.
-void ExpectTextsFit(HWND form, const FormDef& def, int dpi, std::string& substituted) {
-  for (int i = 0; i < def.controlCount; ++i) {
-    HWND control = GetDlgItem(form, def.vars->ids[i]);
-    std::string text = GetText(control), table = def.controls[i].font ? def.controls[i].font : "";
-    int kind = ButtonKind(control);
-    if ((kind < 0 && ClassOf(control) != "Static") || text.empty()) continue;
-    auto font = reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0));
-    HDC dc = GetDC(control);
-    HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
-    RECT room = {};
-    GetClientRect(control, &room);
-    SIZE zero = {};
-    GetTextExtentPoint32A(dc, "0", 1, &zero);
-    bool pushOrFrame = kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON || kind == BS_GROUPBOX;
-    int edge = pushOrFrame ? MulDiv(kind == BS_GROUPBOX ? 8 : 3, dpi, 96) : 0;
-    room.left += edge + (kind >= 0 && !pushOrFrame ? MulDiv(13, dpi, 96) + zero.cx / 2 : 0);
-    room.right -= edge;
-    bool wraps = kind < 0 || (GetWindowLongA(control, GWL_STYLE) & BS_MULTILINE);
-    RECT need = {0, 0, room.right - room.left, 0};
-    DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
-    char face[LF_FACESIZE] = {};
-    GetTextFaceA(dc, sizeof face, face);
-    TEXTMETRICA tm = {};
-    GetTextMetricsA(dc, &tm);
-    SelectObject(dc, old);
-    ReleaseDC(control, dc);
-    bool fits = need.right <= room.right - room.left && need.bottom <= room.bottom - room.top;
-    table = table.substr(0, table.find(','));
-    bool tableDrawn = _stricmp(face, table.c_str()) == 0 ||
-                      (table == "MS Sans Serif" && std::string(face) == "Microsoft Sans Serif");
-    if (!fits && !tableDrawn) substituted += " \"" + text + "\" (" + face + " for " + table + ")";
-    EXPECT_TRUE(fits || !tableDrawn) << "\"" << text << "\" runs over its control in " << face;
-    EXPECT_TRUE(dpi == 96 || (tm.tmPitchAndFamily & (TMPF_VECTOR | TMPF_TRUETYPE)))
-        << face << " is a bitmap face at " << dpi;
-  }
+  EXPECT_TRUE(walked == tabStops && at == first) << "Tab walks the tab stops in table order";
 }
 
 struct Layout : ::testing::Test {
@@ -133,9 +133,7 @@ TEST_F(Layout, EveryFormHoldsItsControlsAtTheSystemDpi) {
   PumpFor(20);
   for (const auto& [def, form] : forms) {
     SCOPED_TRACE(def->className);
-    ExpectPlacedInside(form, *def, dpi_);
-    ExpectTabOrder(form, *def);
-    ExpectTextsFit(form, *def, dpi_, substituted);
+    ExpectLaidOut(form, *def, dpi_, &substituted);
     RECT outer = {};
     GetWindowRect(form, &outer);
     EXPECT_TRUE(dpi_ != 96 || (outer.right - outer.left == def->width &&
@@ -148,9 +146,9 @@ TEST_F(Layout, EveryFormHoldsItsControlsAtTheSystemDpi) {
 }
 
 TEST_F(Layout, AWindowMovedToAnotherDpiLaysItselfOutAgainAndKeepsWhatItHeld) {
-  HWND list = MainControlHandle(kSourceList), backup = MainControlHandle(kBackupButton);
+  HWND list = MainControlHandle(kSourceList), box = MainControlHandle(kDestinationBox);
   ListAdd(list, "C:\\Data\\"), ListAdd(list, "D:\\Photos\\"), ListSelect(list, 1);
-  SetText(MainControlHandle(kDestinationBox), "E:\\Backup\\");
+  SetText(box, "E:\\Backup\\");
   SetFocus(MainControlHandle(kDelButton));
   const RECT before = RectIn(main_, MainControlHandle(kViewLogButton));
   // Up from 100 %, down to it from any other scale: the screen holds either.
@@ -166,12 +164,8 @@ TEST_F(Layout, AWindowMovedToAnotherDpiLaysItselfOutAgainAndKeepsWhatItHeld) {
     GetWindowRect(main_, &taken);
     EXPECT_TRUE(EqualRect(&taken, &suggested)) << "the suggested rectangle is taken";
     // Texts are measured at the system DPI only: Wine picks bitmap strikes by it.
-    ExpectPlacedInside(main_, MainFormDef(), dpi);
-    LOGFONTA lf = {};
-    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(backup, WM_GETFONT, 0, 0)), sizeof lf, &lf);
-    EXPECT_TRUE(lf.lfHeight == -MulDiv(11, dpi, 96) && ListCount(list) == 2 &&
-                ListCurrent(list) == 1 &&
-                GetText(MainControlHandle(kDestinationBox)) == "E:\\Backup\\" &&
+    ExpectLaidOut(main_, MainFormDef(), dpi, nullptr);
+    EXPECT_TRUE(ListCount(list) == 2 && ListCurrent(list) == 1 && GetText(box) == "E:\\Backup\\" &&
                 GetFocus() == MainControlHandle(kDelButton));
     from = dpi;
   }
