@@ -13,14 +13,12 @@
 
 namespace {
 
-std::string ClassOf(HWND h) {
+// The button kind (BS_...); -1 for a label, -2 for any other control.
+int ButtonKind(HWND h) {
   char name[64] = {};
   GetClassNameA(h, name, sizeof name);
-  return name;
-}
-// The button kind (BS_...), or -1 for controls that are no buttons.
-int ButtonKind(HWND h) {
-  return ClassOf(h) == "Button" ? static_cast<int>(GetWindowLongA(h, GWL_STYLE) & BS_TYPEMASK) : -1;
+  if (std::string(name) != "Button") return std::string(name) == "Static" ? -1 : -2;
+  return static_cast<int>(GetWindowLongA(h, GWL_STYLE) & BS_TYPEMASK);
 }
 RECT RectIn(HWND form, HWND control) {
   RECT r = {};
@@ -40,7 +38,7 @@ bool Contains(const RECT& outer, const RECT& inner) {
 void ExpectTextFits(HWND control, const ControlRow& row, int dpi, std::string& substituted) {
   std::string text = GetText(control), table = row.font ? row.font : "";
   int kind = ButtonKind(control);
-  if ((kind < 0 && ClassOf(control) != "Static") || text.empty()) return;
+  if (kind == -2 || text.empty()) return;
   auto font = reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0));
   HDC dc = GetDC(control);
   HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));

