@@ -1,136 +1,116 @@
-// One layout check over every form at the DPI of the prefix the tests run in: identifiers,
-// tab order, every control inside the client area, no overlaps, every text within its
+// One layout check over every form at the DPI of the prefix the tests run in: every control
+// inside the client area in its table font, no overlaps, tab order, every text within its
 // control in a crisp font; and a window moved to another DPI keeps all it held.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
-#include <vector>
 
 #include "tests/support.h"
 #include "ui/controls.h"
-#include "ui/form.h"
 #include "ui/help_window.h"
 #include "ui/main_window.h"
 #include "ui/options_window.h"
 
 namespace {
 
-std::string ClassOf(HWND h) {
+// The button kind (BS_...); -1 for a label, -2 for any other control.
+int ButtonKind(HWND h) {
   char name[64] = {};
   GetClassNameA(h, name, sizeof name);
-  return name;
+  if (std::string(name) != "Button") return std::string(name) == "Static" ? -1 : -2;
+  return static_cast<int>(GetWindowLongA(h, GWL_STYLE) & BS_TYPEMASK);
 }
-
-// The button kind (BS_...), or -1 for controls that are no buttons.
-int ButtonKind(HWND h) {
-  return ClassOf(h) == "Button" ? static_cast<int>(GetWindowLongA(h, GWL_STYLE) & BS_TYPEMASK) : -1;
-}
-
 RECT RectIn(HWND form, HWND control) {
   RECT r = {};
   GetWindowRect(control, &r);
   MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&r), 2);
   return r;
 }
-
 bool Contains(const RECT& outer, const RECT& inner) {
   RECT both = {};
   return IntersectRect(&both, &outer, &inner) && EqualRect(&both, &inner);
 }
 
-HWND Control(HWND form, const FormDef& def, int i) { return GetDlgItem(form, def.vars->ids[i]); }
-
-void ExpectPlacedInside(HWND form, const FormDef& def, int dpi) {
-  RECT client = {};
-  GetClientRect(form, &client);
-  for (int i = 0; i < def.controlCount; ++i) {
-    const ControlRow& row = def.controls[i];
-    RECT ra = RectIn(form, Control(form, def, i));
-    SCOPED_TRACE(std::string(row.className) + " \"" + row.text + "\"");
-    EXPECT_TRUE(Contains(client, ra)) << "outside the client area";
-    EXPECT_LE(std::abs((ra.right - ra.left) - row.width * dpi / 96.0), 1.0);
-    EXPECT_LE(std::abs((ra.bottom - ra.top) - row.height * dpi / 96.0), 1.0);
-    EXPECT_TRUE(dpi != 96 || (ra.left == row.x && ra.top == row.y));
-    for (int j = i + 1; j < def.controlCount; ++j) {
-      RECT rb = RectIn(form, Control(form, def, j)), both = {};
-      bool framed = (ButtonKind(Control(form, def, i)) == BS_GROUPBOX && Contains(ra, rb)) ||
-                    (ButtonKind(Control(form, def, j)) == BS_GROUPBOX && Contains(rb, ra));
-      EXPECT_TRUE(!IntersectRect(&both, &ra, &rb) || framed) << "overlaps " << def.controls[j].text;
-    }
-  }
-}
-
 // Whether the text fits the room its control leaves: push buttons keep their edges, check
 // boxes and options their box and the gap after it, group boxes the corners of their frame.
-bool TextFits(HWND control, int dpi, std::string& drawnFace, bool& crisp) {
-  auto font = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
+// Texts that run over only because Wine draws another face than the table's (or its
+// TrueType twin) are collected in `substituted`.
+void ExpectTextFits(HWND control, const ControlRow& row, int dpi, std::string& substituted) {
+  std::string text = GetText(control), table = row.font ? row.font : "";
+  int kind = ButtonKind(control);
+  if (kind == -2 || text.empty()) return;
+  auto font = reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0));
   HDC dc = GetDC(control);
   HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
   RECT room = {};
+  SIZE zero = {};
   GetClientRect(control, &room);
-  int kind = ButtonKind(control);
+  GetTextExtentPoint32A(dc, "0", 1, &zero);
   bool pushOrFrame = kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON || kind == BS_GROUPBOX;
-  if (kind >= 0 && !pushOrFrame) {
-    SIZE zero = {};
-    GetTextExtentPoint32A(dc, "0", 1, &zero);
-    room.left += MulDiv(13, dpi, 96) + zero.cx / 2;
-  } else if (kind >= 0) {
-    InflateRect(&room, -MulDiv(kind == BS_GROUPBOX ? 8 : 3, dpi, 96), 0);
-  }
+  int edge = pushOrFrame ? MulDiv(kind == BS_GROUPBOX ? 8 : 3, dpi, 96) : 0;
+  room.left += edge + (kind >= 0 && !pushOrFrame ? MulDiv(13, dpi, 96) + zero.cx / 2 : 0);
+  room.right -= edge;
   bool wraps = kind < 0 || (GetWindowLongA(control, GWL_STYLE) & BS_MULTILINE);
   RECT need = {0, 0, room.right - room.left, 0};
-  DrawTextA(dc, GetText(control).c_str(), -1, &need,
-            DT_CALCRECT | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
+  DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
   char face[LF_FACESIZE] = {};
-  GetTextFaceA(dc, sizeof face, face);
   TEXTMETRICA tm = {};
+  GetTextFaceA(dc, sizeof face, face);
   GetTextMetricsA(dc, &tm);
-  crisp = dpi == 96 || (tm.tmPitchAndFamily & (TMPF_VECTOR | TMPF_TRUETYPE));
-  drawnFace = face;
-  SelectObject(dc, old);
-  ReleaseDC(control, dc);
-  return need.right <= room.right - room.left && need.bottom <= room.bottom - room.top;
+  SelectObject(dc, old), ReleaseDC(control, dc);
+  bool fits = need.right <= room.right - room.left && need.bottom <= room.bottom - room.top;
+  table = table.substr(0, table.find(','));
+  bool tableDrawn = _stricmp(face, table.c_str()) == 0 ||
+                    (table == "MS Sans Serif" && std::string(face) == "Microsoft Sans Serif");
+  if (!fits && !tableDrawn) substituted += " \"" + text + "\" (" + face + " for " + table + ")";
+  EXPECT_TRUE(fits || !tableDrawn) << "\"" << text << "\" runs over its control in " << face;
+  EXPECT_TRUE(dpi == 96 || (tm.tmPitchAndFamily & (TMPF_VECTOR | TMPF_TRUETYPE)))
+      << face << " is a bitmap face at " << dpi;
 }
 
-// Texts that run over only because Wine draws another face than the table's (or its
-// TrueType twin) are collected in `substituted`.
-void CheckLayout(HWND form, const FormDef& def, int dpi, std::string& substituted) {
+// Every control inside the client area at its table size (and place, at 96 DPI) in its
+// table font (heights in 96-DPI pixels), overlapping nothing but a frame around it; Tab
+// walks the tab stops in table order. Texts are measured when `substituted` is given.
+void ExpectLaidOut(HWND form, const FormDef& def, int dpi, std::string* substituted) {
+  RECT client = {};
+  GetClientRect(form, &client);
   std::vector<int> tabStops, walked;
-  HWND child = GetWindow(form, GW_CHILD);
-  for (int i = 0; i < def.controlCount; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
-    int fixed = def.controls[i].fixedId;
-    EXPECT_EQ(GetDlgCtrlID(child), fixed ? fixed : 1000 + i) << "control " << i;
-    // Of an option group only the checked option is a tab stop.
-    if ((def.controls[i].style & WS_TABSTOP) &&
-        (ButtonKind(child) != BS_AUTORADIOBUTTON || IsChecked(child)))
-      tabStops.push_back(GetDlgCtrlID(child));
-  }
-  HWND first = GetNextDlgTabItem(form, nullptr, FALSE);
-  for (HWND at = first; at && walked.size() < 64; at = GetNextDlgTabItem(form, at, FALSE)) {
-    walked.push_back(GetDlgCtrlID(at));
-    if (GetNextDlgTabItem(form, at, FALSE) == first) break;
-  }
-  EXPECT_EQ(walked, tabStops);
-  ExpectPlacedInside(form, def, dpi);
   for (int i = 0; i < def.controlCount; ++i) {
-    HWND control = Control(form, def, i);
-    std::string text = GetText(control), face,
-                tableFace = def.controls[i].font ? def.controls[i].font : "";
-    if ((ClassOf(control) != "Button" && ClassOf(control) != "Static") || text.empty()) continue;
-    tableFace = tableFace.substr(0, tableFace.find(','));
-    bool crisp = true, fits = TextFits(control, dpi, face, crisp);
-    bool tableDrawn = _stricmp(face.c_str(), tableFace.c_str()) == 0 ||
-                      (tableFace == "MS Sans Serif" && face == "Microsoft Sans Serif");
-    if (!fits && !tableDrawn)
-      substituted += " \"" + text + "\" (" + face + " for " + tableFace + ")";
-    EXPECT_TRUE(fits || !tableDrawn) << "\"" << text << "\" runs over its control in " << face;
-    EXPECT_TRUE(crisp) << face << " is a bitmap face at " << dpi;
+    const ControlRow& row = def.controls[i];
+    HWND a = GetDlgItem(form, def.vars->ids[i]);
+    RECT ra = RectIn(form, a);
+    SCOPED_TRACE(std::string(row.className) + " \"" + row.text + "\"");
+    EXPECT_TRUE(Contains(client, ra) &&
+                std::abs((ra.right - ra.left) - row.width * dpi / 96.0) <= 1 &&
+                std::abs((ra.bottom - ra.top) - row.height * dpi / 96.0) <= 1 &&
+                (dpi != 96 || (ra.left == row.x && ra.top == row.y)));
+    LOGFONTA lf = {};
+    int height = 0, weight = 0, italic = 0, underline = 0;
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(a, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+    // Away from 96 DPI a bitmap face gives way to a scalable one.
+    EXPECT_TRUE(!row.font || (sscanf(row.font, "%*[^,],%d,%*d,%*d,%*d,%d,%d,%d", &height, &weight,
+                                     &italic, &underline) == 4 &&
+                              (dpi != 96 || std::string(row.font).rfind(
+                                                lf.lfFaceName + std::string(","), 0) == 0) &&
+                              lf.lfHeight == -MulDiv(-height, dpi, 96) && lf.lfWeight == weight &&
+                              lf.lfItalic == italic && lf.lfUnderline == underline))
+        << "drawn in " << lf.lfFaceName << " " << lf.lfHeight;
+    for (int j = i + 1; j < def.controlCount; ++j) {
+      HWND b = GetDlgItem(form, def.vars->ids[j]);
+      RECT rb = RectIn(form, b), both = {};
+      bool framed = (ButtonKind(a) == BS_GROUPBOX && Contains(ra, rb)) ||
+                    (ButtonKind(b) == BS_GROUPBOX && Contains(rb, ra));
+      EXPECT_TRUE(!IntersectRect(&both, &ra, &rb) || framed) << "overlaps " << def.controls[j].text;
+    }
+    // Of an option group only the checked option is a tab stop.
+    if ((row.style & WS_TABSTOP) && (ButtonKind(a) != BS_AUTORADIOBUTTON || IsChecked(a)))
+      tabStops.push_back(def.vars->ids[i]);
+    if (substituted) ExpectTextFits(a, row, dpi, *substituted);
   }
-  RECT outer = {};
-  GetWindowRect(form, &outer);
-  EXPECT_TRUE(dpi != 96 ||
-              (outer.right - outer.left == def.width && outer.bottom - outer.top == def.height));
+  HWND first = GetNextDlgTabItem(form, nullptr, FALSE), at = first;
+  for (size_t n = 0; n < tabStops.size(); ++n, at = GetNextDlgTabItem(form, at, FALSE))
+    walked.push_back(GetDlgCtrlID(at));
+  EXPECT_TRUE(walked == tabStops && at == first) << "Tab walks the tab stops in table order";
 }
 
 struct Layout : ::testing::Test {
@@ -151,7 +131,11 @@ TEST_F(Layout, EveryFormHoldsItsControlsAtTheSystemDpi) {
   PumpFor(20);
   for (const auto& [def, form] : forms) {
     SCOPED_TRACE(def->className);
-    CheckLayout(form, *def, dpi_, substituted);
+    ExpectLaidOut(form, *def, dpi_, &substituted);
+    RECT outer = {};
+    GetWindowRect(form, &outer);
+    EXPECT_TRUE(dpi_ != 96 || (outer.right - outer.left == def->width &&
+                               outer.bottom - outer.top == def->height));
     if (form != main_) DestroyWindow(form);
   }
   if (!substituted.empty())
@@ -160,16 +144,13 @@ TEST_F(Layout, EveryFormHoldsItsControlsAtTheSystemDpi) {
 }
 
 TEST_F(Layout, AWindowMovedToAnotherDpiLaysItselfOutAgainAndKeepsWhatItHeld) {
-  HWND list = MainControlHandle(kSourceList);
-  ListAdd(list, "C:\\Data\\");
-  ListAdd(list, "D:\\Photos\\");
-  ListSelect(list, 1);
-  SetText(MainControlHandle(kDestinationBox), "E:\\Backup\\");
+  HWND list = MainControlHandle(kSourceList), box = MainControlHandle(kDestinationBox);
+  ListAdd(list, "C:\\Data\\"), ListAdd(list, "D:\\Photos\\"), ListSelect(list, 1);
+  SetText(box, "E:\\Backup\\");
   SetFocus(MainControlHandle(kDelButton));
   const RECT before = RectIn(main_, MainControlHandle(kViewLogButton));
   // Up from 100 %, down to it from any other scale: the screen holds either.
-  int from = dpi_;
-  for (int dpi : {dpi_ == 96 ? 144 : 96, dpi_}) {
+  for (int from = dpi_; int dpi : {dpi_ == 96 ? 144 : 96, dpi_}) {
     SCOPED_TRACE(dpi);
     // The system's suggestion: the client area scaled, the frame as it is.
     RECT suggested = {}, client = {}, taken = {};
@@ -181,14 +162,8 @@ TEST_F(Layout, AWindowMovedToAnotherDpiLaysItselfOutAgainAndKeepsWhatItHeld) {
     GetWindowRect(main_, &taken);
     EXPECT_TRUE(EqualRect(&taken, &suggested)) << "the suggested rectangle is taken";
     // Texts are measured at the system DPI only: Wine picks bitmap strikes by it.
-    ExpectPlacedInside(main_, MainFormDef(), dpi);
-    LOGFONTA lf = {};
-    GetObjectA(
-        reinterpret_cast<HFONT>(SendMessageA(MainControlHandle(kBackupButton), WM_GETFONT, 0, 0)),
-        sizeof lf, &lf);
-    EXPECT_EQ(lf.lfHeight, -MulDiv(11, dpi, 96));
-    EXPECT_TRUE(ListCount(list) == 2 && ListCurrent(list) == 1 &&
-                GetText(MainControlHandle(kDestinationBox)) == "E:\\Backup\\" &&
+    ExpectLaidOut(main_, MainFormDef(), dpi, nullptr);
+    EXPECT_TRUE(ListCount(list) == 2 && ListCurrent(list) == 1 && GetText(box) == "E:\\Backup\\" &&
                 GetFocus() == MainControlHandle(kDelButton));
     from = dpi;
   }
