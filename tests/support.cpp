@@ -307,6 +307,13 @@ MappedDrive::MappedDrive(char letter, const std::string& folder)
   WaitUntil([this] { return ready(); });
 }
 
+// Waited for: a removal still on its way would take away the next test's mapping.
+MappedDrive::~MappedDrive() {
+  if (link_.empty()) return;
+  RunHost("/bin/rm -f \"" + link_ + "\"");
+  WaitUntil([this] { return GetDriveTypeA(root_.c_str()) == DRIVE_NO_ROOT_DIR; });
+}
+
 void RemoveTreeOnHost(const std::string& folder) {
   std::string unixPath = HostPath(folder);
   if (unixPath.size() <= 1) return;

@@ -184,9 +184,7 @@ void RemoveTreeOnHost(const std::string& folder);
 class MappedDrive {
  public:
   MappedDrive(char letter, const std::string& folder);
-  ~MappedDrive() {
-    if (!link_.empty()) RunHost("/bin/rm -f \"" + link_ + "\"");
-  }
+  ~MappedDrive();
   bool ready() const { return Exists(root_); }
   const std::string& root() const { return root_; }
 
