@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <set>
 
-#include "engine/destination_lock.h"
-#include "engine/path_identity.h"
 #include "tests/support.h"
 
 namespace {
@@ -239,29 +237,6 @@ TEST_F(Exe, ALinkFromTheSourceIntoTheDestinationIsNotCopiedIntoItself) {
     EXPECT_EQ(ReadTree("D:\\Backup\\Data\\"), kSource);
   }
   EXPECT_EQ(ReadFileText("D:\\Backup\\Stowly.Test"), "the user's notes");
-}
-
-// Files the first job has copied keep their identity, which a delete and re-copy changes.
-TEST_F(Exe, ASecondJobOnTheSameDestinationDeletesNothing) {
-  Files many = ManyFiles(600);
-  MakeFiles("S:\\Data\\", many);
-  ChildProcess first(InstallStowly(dir / "first\\", IniText(kFull)) + " /S /L");
-  std::map<std::string, FolderIdentity> copied;
-  for (int i = 0; i < 6000 && copied.size() < 20 && first.Running(); ++i, Sleep(10))
-    for (const std::string& name : Names("D:\\Backup\\Data\\"))  // a copy is named when whole
-      if (many.count(name) && !copied.count(name))
-        ReadFolderIdentity("D:\\Backup\\Data\\" + name, copied[name]);
-  ASSERT_GE(copied.size(), 20u) << "the first job never got copying";
-  EXPECT_EQ(RunSilently(dir / "second\\", IniText(kFull)), 3);
-  ASSERT_TRUE(first.Running()) << "the first job ended before the second was tried";
-  for (const auto& [name, identity] : copied) {
-    FolderIdentity now;
-    EXPECT_TRUE(ReadFolderIdentity("D:\\Backup\\Data\\" + name, now) && now == identity) << name;
-  }
-  EXPECT_TRUE(Has(Log(), kDestinationBusyLine));
-  EXPECT_EQ(first.Wait(240000), 0);
-  many.insert(kSource.begin(), kSource.end());
-  EXPECT_EQ(ReadTree("D:\\Backup\\Data\\"), many);
 }
 
 }  // namespace
