@@ -35,9 +35,6 @@ Lines Names(const std::string& folder) {
   return names;
 }
 
-bool Has(const Lines& texts, const std::string& text) {
-  return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
 Lines Log() { return LogTexts("D:\\Backup\\Stowly.log"); }
 
 // S: the source drive, D: the destination drive, T: a second name for S:.

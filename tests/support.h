@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -29,7 +30,10 @@ Lines LogTexts(const std::string& path);
 inline std::string CopyOf(const std::string& dest, const std::string& source) {
   return dest + source.substr(3);
 }
-Files ManyFiles(int n);  // f<i>.txt, each with its own content
+Files ManyFiles(int n);
+inline bool Has(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}  // f<i>.txt, each with its own content
 void PumpFor(int milliseconds);
 void PumpMessages();  // handles what is waiting, without waiting
 
