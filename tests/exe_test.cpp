@@ -117,6 +117,7 @@ TEST_F(Exe, ClosingTheWindowMidCopyFinishesTheFileInHandAndExitsWithTwo) {
   for (int i = 0; i < 12000 && stowly.Running(); ++i, Sleep(5))
     if ((window = stowly.MainWindow()) && Exists("D:\\Backup\\Data\\1big\\big.bin")) break;
   ASSERT_TRUE(window) << "the main window never appeared";
+  EXPECT_TRUE(IsIconic(window)) << "a silent run shows itself minimised";
   PostMessageA(window, WM_CLOSE, 0, 0);
   ASSERT_EQ(stowly.Wait(180000), 2);
   EXPECT_TRUE(ReadFileText("D:\\Backup\\Data\\1big\\big.bin") == big);
