@@ -400,6 +400,9 @@ TEST_F(Job, FastMirrorCopiesChangesAndDeletesOnlyRealOrphansOnce) {
   EXPECT_EQ(std::count(log.begin(), log.end(), "  Deleted " + copy + "sub\\orphan"), 1);
   EXPECT_TRUE(Has(log, "  Deleted " + copy + "gone\\x"));
   EXPECT_TRUE(Has(log, "  Error - Permission Denied  " + copy + "locked"));
+  MakeFiles(copy, {{"late", "an orphan"}});
+  Run({dst, {src}, 0, 1, 0});  // without DeleteFiles orphans stay
+  EXPECT_EQ(ReadFileText(copy + "late"), "an orphan");
 }
 
 TEST_F(Job, AnEmptySourceSummarisesAndABusyDestinationStopsBeforeAnything) {
