@@ -183,6 +183,19 @@ TEST_F(Windows, MainOpensOnBackupAndEscapeQuits) {
   EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
+// A quit request taken by the job's own pump (the window destroyed, the session ending) is
+// kept: the window closes when the job has ended. (It leaves the cancelled job's exit
+// code behind, so it runs after the tests of a fresh window's.)
+TEST_F(Windows, MainJobKeepsAQuitRequestAndClosesAfterIt) {
+  MakeFiles(dir_ / "src\\", ManyFiles(3));
+  ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", {dir_ / "src\\"}})) &&
+              MakeFiles(dir_ / "dst\\", {}) && (main_ = OpenMainWindow(ini_)));
+  g_messageBoxHook = [](HWND, const char*, const char*, UINT) { return PostQuitMessage(0), IDOK; };
+  Click(kBackupButton);
+  g_messageBoxHook = nullptr;
+  EXPECT_TRUE(g_quitRequested && MainWindow() == nullptr);
+}
+
 // --- The options window, opened modally on the main window ---
 
 constexpr int kFullMirror = 1000, kFastMirror = 1001, kDeleteFiles = 1003, kArchiveBit = 1004,
