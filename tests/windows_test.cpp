@@ -317,12 +317,18 @@ TEST_F(Windows, HelpWindowsAreModelessWithTopicsOfTheirOwn) {
   EXPECT_EQ(topic(first).rfind("Stowly is a simple, dependable backup utility", 0), 0u);
   EXPECT_TRUE(TreeView_GetItemState(tree, instructions, TVIS_EXPANDED) & TVIS_EXPANDED);
   SendMessageA(Item(second, kTree), WM_KEYDOWN, VK_DOWN, 1);
-  SendMessageA(tree, WM_KEYDOWN, VK_END, 1);  // the last topic, under its title
-  const std::string last = topic(first);
-  EXPECT_TRUE(last.rfind("Local Mode\r\n\r\n", 0) == 0 && last.size() > 200 &&
-              std::count(last.begin(), last.end(), '\n') ==
-                  std::count(last.begin(), last.end(), '\r'))
-      << last;
+  for (HTREEITEM item = TreeView_GetChild(tree, instructions); item;
+       item = TreeView_GetNextSibling(tree, item)) {  // each topic under its own title
+    char title[128] = {};
+    TVITEMA row = {TVIF_TEXT, item, 0, 0, title, sizeof title, 0, 0, 0, 0};
+    TreeView_GetItem(tree, &row);
+    TreeView_SelectItem(tree, item);
+    const std::string text = topic(first);
+    EXPECT_TRUE(text.rfind(title + std::string("\r\n\r\n"), 0) == 0 && text.size() > 200 &&
+                std::count(text.begin(), text.end(), '\n') ==
+                    std::count(text.begin(), text.end(), '\r'))
+        << text;
+  }
   EXPECT_EQ(topic(second), "Expand and click on an item for instructions.") << "a topic of its own";
   MSG esc = {tree, WM_KEYDOWN, VK_ESCAPE, 1, 0, {}};
   IsDialogMessageA(first, &esc), PumpFor(20);
