@@ -1,5 +1,7 @@
 #include "engine/path_identity.h"
 
+#include <map>
+#include <memory>
 #include <optional>
 
 #include "engine/failure.h"
@@ -166,9 +168,23 @@ std::string CopyFolderOf(const std::string& destination, const std::string& sour
   return destination + (source.size() > 3 ? source.substr(3) : std::string());
 }
 
+// Reads each folder once: every pair of sources meets the same folders and ancestors
+// again, and each read opens the folder (a round trip to a server or through Wine).
+IdentityReader Remembering(const IdentityReader& read) {
+  auto seen = std::make_shared<std::map<std::string, std::optional<FolderIdentity>>>();
+  return [read, seen](const std::string& folder, FolderIdentity& identity) {
+    auto [at, added] = seen->try_emplace(folder);
+    FolderIdentity found;
+    if (added && read(folder, found)) at->second = found;
+    if (at->second) identity = *at->second;
+    return at->second.has_value();
+  };
+}
+
 bool IsIllegalConfiguration(const std::string& destination, const std::vector<std::string>& sources,
-                            const IdentityReader& read) {
+                            const IdentityReader& uncached) {
   if (destination.empty()) return true;
+  const IdentityReader read = Remembering(uncached);
   auto overlaps = [&](const std::string& a, const std::string& b) {
     return FolderContains(a, b, read) != Containment::kNo ||
            FolderContains(b, a, read) != Containment::kNo;

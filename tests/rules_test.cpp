@@ -87,6 +87,14 @@ TEST(Rules, ContainmentIsByIdentityAndEveryWayACopyMeetsASourceIsIllegal) {
   for (const auto& [destination, sources, illegal] : configs)
     EXPECT_EQ(IsIllegalConfiguration(destination, sources, FakeVolumes), illegal)
         << destination << " <- " << sources.back();
+  // Each folder is opened once per check, however many pairs of sources meet it.
+  std::map<std::string, int> reads;
+  auto counting = [&](const std::string& folder, FolderIdentity& identity) {
+    return ++reads[folder], FakeVolumes(folder, identity);
+  };
+  IsIllegalConfiguration("D:\\Backup\\New\\", {"S:\\Data\\", "T:\\Notes\\", "S:\\X\\", "M:\\A\\"},
+                         counting);
+  for (const auto& [folder, count] : reads) EXPECT_EQ(count, 1) << folder;
 }
 
 TEST(Rules, LogLinesFailureMessagesAndNumbers) {
