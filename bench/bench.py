@@ -490,6 +490,8 @@ class Bench:
         self.say("micro: per-call costs and pauses")
         self.run_engine("calls", [win_path(scratch), 200 if q else 2000, reps], out)
         self.run_engine("pauses", [40 if q else 200], out)
+        self.say("micro: the configuration check over 12 source folders")
+        self.run_engine("check", [win_path(scratch), 12, reps], out)
         shutil.rmtree(scratch, ignore_errors=True)
         if os.path.exists(out):
             with open(out) as f:
@@ -734,7 +736,9 @@ class Bench:
                   "thread to a list box while the user-interface thread waits as the job does "
                   "(the worker no longer sends any: its progress line is posted); "
                   "call_copy_small_file one CopyFileA of a 100-byte file. pause_*: what "
-                  "Sleep(5), Sleep(10) and a 5 ms high-resolution waitable timer really take."]
+                  "Sleep(5), Sleep(10) and a 5 ms high-resolution waitable timer really take. "
+                  "check_sources_ms: the configuration check a job starts with, over 12 source "
+                  "folders whose copies exist in the destination."]
         return lines
 
     def targets_markdown(self, by):

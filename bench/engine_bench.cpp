@@ -26,6 +26,7 @@
 #include "engine/fs.h"
 #include "engine/host.h"
 #include "engine/log_file.h"
+#include "engine/path_identity.h"
 #include "engine/settings.h"
 #include "ui/controls.h"
 #include "ui/message_loop.h"
@@ -449,13 +450,33 @@ int RunPauses(int count) {
   return 0;
 }
 
+// The configuration check a job starts with, over `sources` source folders whose copies
+// exist in the destination (the second and later runs of a backup).
+int RunCheck(const std::string& scratch, int sources, int reps) {
+  const std::string root = WithBackslash(scratch) + "check\\";
+  std::vector<std::string> paths;
+  for (int i = 0; i < sources; ++i) {
+    std::string source = root + "s" + std::to_string(i) + "\\data\\";
+    MakeFolderPath(source);
+    MakeFolderPath(CopyFolderOf(root + "dest\\", source));
+    paths.push_back(source);
+  }
+  for (int rep = 1; rep <= reps; ++rep) {
+    double start = Seconds();
+    if (IsIllegalConfiguration(root + "dest\\", paths)) Wrong("a legal configuration was refused");
+    Report("check_sources_ms", rep, (Seconds() - start) * 1000.0, "ms");
+  }
+  Report("check_sources", 0, sources, "folders");
+  return g_wrong ? 3 : 0;
+}
+
 int Number(const char* text) { return atoi(text); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: engine_bench listing|memory|log|calls|pauses OUT ...\n");
+    fprintf(stderr, "usage: engine_bench listing|memory|log|calls|pauses|check OUT ...\n");
     return 2;
   }
   std::string mode = argv[1];
@@ -467,6 +488,7 @@ int main(int argc, char** argv) {
   if (mode == "log" && argc == 6) return RunLog(argv[3], Number(argv[4]), Number(argv[5]));
   if (mode == "calls" && argc == 6) return RunCalls(argv[3], Number(argv[4]), Number(argv[5]));
   if (mode == "pauses" && argc == 4) return RunPauses(Number(argv[3]));
+  if (mode == "check" && argc == 6) return RunCheck(argv[3], Number(argv[4]), Number(argv[5]));
   fprintf(stderr, "engine_bench: bad arguments\n");
   return 2;
 }
