@@ -46,7 +46,7 @@ bool DeleteOrphan(const std::string& entry, int& failureCode) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (DeleteFileW(path.c_str())) return true;
   failureCode = LastFailureCode();
-  if (old != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), old & 0x27);
+  if (old != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), old & kSettableAttributes);
   return false;
 }
 

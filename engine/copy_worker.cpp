@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr DWORD kSettableAttributes = 0x27;  // read-only, hidden, system, archive
 constexpr int kPauseMs = 5;
 
 // The pause after each file. Sleep rounds up to the system timer tick (15.6 ms by

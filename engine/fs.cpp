@@ -51,6 +51,18 @@ DWORD FileAttributes(const std::string& path) {
   return GetFileAttributesW(FilePathW(path).c_str());
 }
 
+std::string FolderPathForCalls(std::string folder) {
+  while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+bool DeleteAnyFile(const std::string& path) {
+  QuietErrors quiet;
+  const std::wstring wide = FilePathW(path);
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(wide.c_str()) != 0;
+}
+
 bool FileExists(const std::string& path) {
   if (FileAttributes(path) != INVALID_FILE_ATTRIBUTES) return true;
   int code = LastFailureCode();

@@ -13,8 +13,16 @@ std::string AnsiFromWide(const std::wstring& text);
 // prefixed with \\?\ (\\?\UNC\ for a network path).
 std::wstring FilePathW(const std::string& path);
 
+// The attributes a copy or a restore may set: read-only, hidden, system, archive.
+constexpr DWORD kSettableAttributes = 0x27;
+
 // The file's attributes, or INVALID_FILE_ATTRIBUTES (the thread's last error says why).
 DWORD FileAttributes(const std::string& path);
+// A folder path for the attribute and open calls: without its trailing backslashes, but a
+// drive root keeps its own ("C:\"), which alone names the root.
+std::string FolderPathForCalls(std::string folder);
+// Deletes a file even when it is read-only, hidden or system; false when it stays.
+bool DeleteAnyFile(const std::string& path);
 // True when the path names something, or when it cannot be told that nothing is there.
 bool FileExists(const std::string& path);
 bool IsFolder(const std::string& path);

@@ -10,12 +10,7 @@
 
 namespace {
 
-std::string WithoutBackslash(std::string path) {
-  while (path.size() > 3 && path.back() == '\\') path.pop_back();
-  return path;
-}
-
-DWORD Attributes(const std::string& path) { return FileAttributes(WithoutBackslash(path)); }
+DWORD Attributes(const std::string& path) { return FileAttributes(FolderPathForCalls(path)); }
 
 bool IsLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -63,7 +58,7 @@ void Walk(const std::string& folder, const WalkHandlers& on) {
 bool RemoveLink(const std::string& link) {
   QuietErrors quiet;
   ScopedHandle handle(
-      CreateFileW(FilePathW(WithoutBackslash(link)).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+      CreateFileW(FilePathW(FolderPathForCalls(link)).c_str(), DELETE | FILE_READ_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
@@ -139,12 +134,7 @@ TreeDeletion DeleteTreeWithoutLinks(const std::string& folder) {
   std::vector<std::string> folders;
   WalkHandlers on;
   on.entered = [&](const std::string& at) { folders.push_back(at); };
-  on.file = [&](const std::string& file) {
-    QuietErrors quiet;
-    std::wstring path = FilePathW(file);
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    tally(DeleteFileW(path.c_str()) != 0, file);
-  };
+  on.file = [&](const std::string& file) { tally(DeleteAnyFile(file), file); };
   on.link = [&](const std::string& link, bool) { deletion.left.push_back(link); };
   on.unreadable = [&](const std::string& at) { deletion.left.push_back(at); };
   Walk(folder, on);
@@ -152,7 +142,7 @@ TreeDeletion DeleteTreeWithoutLinks(const std::string& folder) {
   // comes, unless a link or an undeletable file stayed in it.
   for (auto at = folders.rbegin(); at != folders.rend(); ++at) {
     QuietErrors quiet;
-    std::wstring path = FilePathW(WithoutBackslash(*at));
+    std::wstring path = FilePathW(FolderPathForCalls(*at));
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     tally(RemoveDirectoryW(path.c_str()) != 0, *at);
   }

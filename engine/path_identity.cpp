@@ -103,6 +103,19 @@ std::optional<Anchor> NearestExisting(const std::string& folder, const IdentityR
   return std::nullopt;
 }
 
+// Reads each folder once: every pair of sources meets the same folders and ancestors
+// again, and each read opens the folder (a round trip to a server or through Wine).
+IdentityReader Remembering(const IdentityReader& read) {
+  auto seen = std::make_shared<std::map<std::string, std::optional<FolderIdentity>>>();
+  return [read, seen](const std::string& folder, FolderIdentity& identity) {
+    auto [at, added] = seen->try_emplace(folder);
+    FolderIdentity found;
+    if (added && read(folder, found)) at->second = found;
+    if (at->second) identity = *at->second;
+    return at->second.has_value();
+  };
+}
+
 }  // namespace
 
 std::string NormalizeFolderPath(const std::string& raw) {
@@ -166,19 +179,6 @@ Containment FolderContains(const std::string& folder, const std::string& path,
 
 std::string CopyFolderOf(const std::string& destination, const std::string& source) {
   return destination + (source.size() > 3 ? source.substr(3) : std::string());
-}
-
-// Reads each folder once: every pair of sources meets the same folders and ancestors
-// again, and each read opens the folder (a round trip to a server or through Wine).
-IdentityReader Remembering(const IdentityReader& read) {
-  auto seen = std::make_shared<std::map<std::string, std::optional<FolderIdentity>>>();
-  return [read, seen](const std::string& folder, FolderIdentity& identity) {
-    auto [at, added] = seen->try_emplace(folder);
-    FolderIdentity found;
-    if (added && read(folder, found)) at->second = found;
-    if (at->second) identity = *at->second;
-    return at->second.has_value();
-  };
 }
 
 bool IsIllegalConfiguration(const std::string& destination, const std::vector<std::string>& sources,

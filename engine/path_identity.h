@@ -42,9 +42,6 @@ Containment FolderContains(const std::string& folder, const std::string& path,
 // source path without its first three characters.
 std::string CopyFolderOf(const std::string& destination, const std::string& source);
 
-// A reader that reads each folder once and then answers from what it read.
-IdentityReader Remembering(const IdentityReader& read);
-
 // True when the destination is a source folder, lies inside one or is the drive root of
 // one, or when the destination copy of a source overlaps a source folder: Full Mirror
 // would then delete a source. Paths normalised; a source that is not (empty) is ignored.

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr DWORD kSettableAttributes = 0x27;  // read-only, hidden, system, archive
 constexpr char kPartialSuffix[] = ".Stowly-Partial";
 constexpr size_t kSuffixLength = sizeof kPartialSuffix - 1;
 constexpr size_t kLongestName = 255;  // characters in one path component
@@ -22,26 +21,14 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// A folder path for the attribute calls: without its trailing backslash, unless that
-// would leave a bare drive designator.
-std::string FolderForAttributes(std::string folder) {
-  if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
-  return folder;
-}
-
-void RemoveFile(const std::wstring& path) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(path.c_str());
-}
-
 // A drive or share root is hidden and system; given to a destination folder, those bits
 // would make the backup vanish from Explorer.
 void CopyFolderAttributes(const std::string& sourceFolder, const std::string& destinationFolder) {
-  const std::wstring from = FilePathW(FolderForAttributes(sourceFolder));
+  const std::wstring from = FilePathW(FolderPathForCalls(sourceFolder));
   if (PathIsRootW(from.c_str())) return;
   DWORD attributes = GetFileAttributesW(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
-  SetFileAttributesW(FilePathW(FolderForAttributes(destinationFolder)).c_str(),
+  SetFileAttributesW(FilePathW(FolderPathForCalls(destinationFolder)).c_str(),
                      attributes & kSettableAttributes);
 }
 
@@ -53,14 +40,15 @@ int CopyOnce(const std::wstring& source, const std::wstring& target) {
 // the copy tried once more. A temporary left by a run that was cut short goes first (unless
 // the caller has swept the folder), so none of its attributes can stick to the new copy.
 int CopyToPartial(const std::string& source, const std::string& destination,
-                  const std::wstring& partial, bool swept) {
-  const std::wstring sourceW = FilePathW(source);
-  if (!swept && GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveFile(partial);
-  int code = CopyOnce(sourceW, partial);
+                  const std::string& partial, bool swept) {
+  const std::wstring sourceW = FilePathW(source), partialW = FilePathW(partial);
+  if (!swept && GetFileAttributesW(partialW.c_str()) != INVALID_FILE_ATTRIBUTES)
+    DeleteAnyFile(partial);
+  int code = CopyOnce(sourceW, partialW);
   if (code != kPathNotFound) return code;
   MakeFolderPath(FolderOf(destination));
   CopyFolderAttributes(FolderOf(source), FolderOf(destination));
-  return CopyOnce(sourceW, partial);
+  return CopyOnce(sourceW, partialW);
 }
 
 // The complete new copy takes the older copy's place, even a read-only, hidden or system
@@ -112,10 +100,7 @@ bool IsPartialCopyName(const std::string& path) {
 
 bool PassOverPartialCopy(const std::string& path, bool remove) {
   if (!IsPartialCopyName(path)) return false;
-  if (remove) {
-    QuietErrors quiet;
-    RemoveFile(FilePathW(path));
-  }
+  if (remove) DeleteAnyFile(path);
   return true;
 }
 
@@ -125,18 +110,18 @@ void RemovePartialCopiesIn(const std::string& folder) {
   ScopedFind find(FindFirstFileW(FilePathW(folder + "*" + kPartialSuffix).c_str(), &data));
   for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0)
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      RemoveFile(FilePathW(folder + AnsiFromWide(data.cFileName)));
+      DeleteAnyFile(folder + AnsiFromWide(data.cFileName));
 }
 
 int CopyFileOver(const std::string& source, const std::string& destination, bool clearSourceArchive,
                  bool folderSwept) {
   const std::wstring destinationW = FilePathW(destination);
-  const std::wstring partialW = FilePathW(PartialCopyPath(destination));
+  const std::string partial = PartialCopyPath(destination);
   QuietErrors quiet;
-  int code = CopyToPartial(source, destination, partialW, folderSwept);
-  if (code == 0) code = ReplaceOlderCopy(partialW, destinationW);
+  int code = CopyToPartial(source, destination, partial, folderSwept);
+  if (code == 0) code = ReplaceOlderCopy(FilePathW(partial), destinationW);
   if (code != 0) {
-    RemoveFile(partialW);
+    DeleteAnyFile(partial);
     return code;
   }
   if (clearSourceArchive) ClearArchive(FilePathW(source));
