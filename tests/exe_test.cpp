@@ -24,17 +24,6 @@ int RunSilently(const std::string& app, const std::string& ini) {
   return ChildProcess(InstallStowly(app, ini) + " /S /L").Wait(60000);
 }
 
-Lines Names(const std::string& folder) {
-  Lines names;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
-  for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data))
-    if (strcmp(data.cFileName, ".") && strcmp(data.cFileName, ".."))
-      names.push_back(data.cFileName);
-  if (find != INVALID_HANDLE_VALUE) FindClose(find);
-  return names;
-}
-
 Lines Log() { return LogTexts("D:\\Backup\\Stowly.log"); }
 
 // S: the source drive, D: the destination drive, T: a second name for S:.

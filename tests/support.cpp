@@ -109,6 +109,12 @@ bool MakeFiles(const std::string& root, const Files& files) {
   return ok;
 }
 
+Lines Names(const std::string& folder) {
+  Lines names;
+  ForEachEntry(folder, [&](const std::string& name, DWORD) { names.push_back(name); });
+  return names;
+}
+
 Files ReadTree(const std::string& root, const std::string& below) {
   Files files;
   ForEachEntry(root + below, [&](const std::string& name, DWORD attributes) {

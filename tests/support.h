@@ -23,6 +23,7 @@ std::string ReadFileText(const std::string& path);
 bool Exists(const std::string& path);
 // Makes root and the files below it (with their folders); false when one cannot be made.
 bool MakeFiles(const std::string& root, const Files& files);
+Lines Names(const std::string& folder);  // the entries of a folder, links included
 // Every file below root by relative path; links are not followed.
 Files ReadTree(const std::string& root, const std::string& below = "");
 // The log's texts without their date and time columns; separators read "----".
