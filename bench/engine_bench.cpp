@@ -25,6 +25,7 @@
 #include "engine/file_list.h"
 #include "engine/fs.h"
 #include "engine/host.h"
+#include "engine/job_rules.h"
 #include "engine/log_file.h"
 #include "engine/path_identity.h"
 #include "engine/settings.h"
@@ -71,11 +72,6 @@ double Seconds() {
   QueryPerformanceCounter(&count);
   QueryPerformanceFrequency(&frequency);
   return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::string WithBackslash(std::string folder) {
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
-  return folder;
 }
 
 // The engine's host with nothing behind it but a status line and the log switch on, so
