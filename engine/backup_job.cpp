@@ -445,9 +445,9 @@ BackupJob::Check BackupJob::Checks(bool silent) {
     return Check::kDeclined;
   std::vector<std::string> paths;
   for (const std::string& folder : folders) paths.push_back(NormalizeFolderPath(folder));
-  // The destination is (or holds) a source here, so nothing is written there.
-  if (IsIllegalConfiguration(destination_, paths)) {
-    Refuse(kIllegal, silent, false);
+  // The log of the refusal is written only where no source can be.
+  if (IsIllegalConfiguration(destination_, paths) || ASourceLiesInside(destination_, paths)) {
+    Refuse(kIllegal, silent, !ASourceHoldsDestination(destination_, paths));
     return Check::kRefused;
   }
   return Check::kPass;

@@ -1,5 +1,6 @@
 #include "engine/path_identity.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -116,6 +117,33 @@ IdentityReader Remembering(const IdentityReader& read) {
   };
 }
 
+// Depth first over the folders below folder (ending with a backslash), never through a
+// link; true as soon as one of them is among the wanted.
+bool FolderBelowIsAny(const std::string& folder, const std::vector<FolderIdentity>& wanted) {
+  std::vector<std::string> subfolders;
+  {
+    QuietErrors quiet;
+    WIN32_FIND_DATAW data;
+    ScopedFind find(FindFirstFileExW(FilePathW(folder + "*").c_str(), FindExInfoBasic, &data,
+                                     FindExSearchLimitToDirectories, nullptr, 0));
+    for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
+      const DWORD attributes = data.dwFileAttributes;
+      std::wstring name = data.cFileName;
+      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..") continue;
+      if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        subfolders.push_back(folder + AnsiFromWide(name) + "\\");
+    }
+  }
+  for (const std::string& subfolder : subfolders) {
+    FolderIdentity identity;
+    if (ReadFolderIdentity(subfolder, identity) && identity.known() &&
+        std::find(wanted.begin(), wanted.end(), identity) != wanted.end())
+      return true;
+    if (FolderBelowIsAny(subfolder, wanted)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string NormalizeFolderPath(const std::string& raw) {
@@ -192,6 +220,7 @@ bool IsIllegalConfiguration(const std::string& destination, const std::vector<st
   for (const std::string& source : sources) {
     if (source.empty()) continue;
     if (FolderContains(source, destination, read) != Containment::kNo) return true;
+    if (FolderContains(destination, source, read) != Containment::kNo) return true;
     std::string root = RootOf(source);
     if (FolderContains(root, destination, read) != Containment::kNo &&
         FolderContains(destination, root, read) != Containment::kNo)
@@ -201,4 +230,24 @@ bool IsIllegalConfiguration(const std::string& destination, const std::vector<st
       if (!other.empty() && overlaps(copy, other)) return true;
   }
   return false;
+}
+
+bool ASourceLiesInside(const std::string& destination, const std::vector<std::string>& sources) {
+  FolderIdentity target;
+  if (!ReadFolderIdentity(destination, target) || !target.known()) return false;
+  std::vector<FolderIdentity> wanted;
+  for (const std::string& source : sources) {
+    FolderIdentity identity;
+    if (!source.empty() && ReadFolderIdentity(source, identity) && identity.known() &&
+        identity.volume == target.volume)
+      wanted.push_back(identity);
+  }
+  return !wanted.empty() && FolderBelowIsAny(destination, wanted);
+}
+
+bool ASourceHoldsDestination(const std::string& destination,
+                             const std::vector<std::string>& sources) {
+  for (const std::string& source : sources)
+    if (!source.empty() && FolderContains(source, destination) != Containment::kNo) return true;
+  return destination.empty();
 }

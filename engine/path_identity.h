@@ -43,7 +43,18 @@ Containment FolderContains(const std::string& folder, const std::string& path,
 std::string CopyFolderOf(const std::string& destination, const std::string& source);
 
 // True when the destination is a source folder, lies inside one or is the drive root of
-// one, or when the destination copy of a source overlaps a source folder: Full Mirror
-// would then delete a source. Paths normalised; a source that is not (empty) is ignored.
+// one, when a source lies inside the destination as its path shows, or when the
+// destination copy of a source overlaps a source folder: the job would then delete or copy
+// over a source. Paths normalised; a source that is not (empty) is ignored.
 bool IsIllegalConfiguration(const std::string& destination, const std::vector<std::string>& sources,
                             const IdentityReader& read = ReadFolderIdentity);
+
+// Whether a source folder lies inside the destination where no spelling shows it (a drive
+// letter mapped onto a folder of it, a link). Only a source on the destination's volume
+// can; the destination's folders are then looked through, never through a link.
+bool ASourceLiesInside(const std::string& destination, const std::vector<std::string>& sources);
+
+// Whether some source folder holds the destination folder (or may): nothing may then be
+// written there, not even the log of a refusal.
+bool ASourceHoldsDestination(const std::string& destination,
+                             const std::vector<std::string>& sources);

@@ -80,7 +80,8 @@ TEST(Rules, ContainmentIsByIdentityAndEveryWayACopyMeetsASourceIsIllegal) {
       {"T:\\New\\", {"S:\\Data\\"}, true},
       {"D:\\Backup\\", {"S:\\Data\\", "U:\\Backup\\Data\\Notes\\"}, true},
       {"D:\\Backup\\", {"D:\\Backup\\Data\\", "S:\\Data\\Notes\\"}, true},
-      {"D:\\Backup\\", {"D:\\Backup\\Data\\"}, false},
+      {"D:\\Backup\\", {"D:\\Backup\\Data\\"}, true},  // a source inside the destination
+      {"D:\\Backup\\", {"U:\\Backup\\Data\\Notes\\"}, true},
       {"D:\\Backup\\", {"", "S:\\Data\\"}, false},
       {"M:\\A\\", {"S:\\Data\\"}, false},
       {"", {"S:\\Data\\"}, true}};
