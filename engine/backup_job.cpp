@@ -352,7 +352,7 @@ void BackupJob::StartLines() {
   unreadable_.clear();
   orphanFailures_ = 0;
   // Another job's log is never cut short under it.
-  if (lock_.Acquire(destination_) != DestinationLock::State::kBusy)
+  if (lock_.Acquire(destination_) == DestinationLock::State::kHeld)
     log_.ApplySizeRule(g_settings.MaxLogSize);
   host_.StatusClear();
   host_.SkippedClear();
@@ -364,14 +364,17 @@ void BackupJob::StartLines() {
 // The lock, the write test and Full Mirror's removal of the old copies; false when the
 // job stops before copying.
 bool BackupJob::PrepareDestination() {
-  if (lock_.state() == DestinationLock::State::kBusy) {
-    state_.cancel = 1;
-    Say(kDestinationBusyLine);
-    return false;
-  }
-  if (int code = ProveWritable(destination_)) {
+  // A lock that cannot be held for any reason (a folder or a dangling link of its name)
+  // leaves the destination open to another job: nothing may change then.
+  int code = lock_.state() == DestinationLock::State::kBusy ? 0 : ProveWritable(destination_);
+  if (code != 0) {
     state_.cancel = code;
     Say("Destination folder is not writable...Operation canceled.");
+    return false;
+  }
+  if (lock_.state() != DestinationLock::State::kHeld) {
+    state_.cancel = 1;
+    Say(kDestinationBusyLine);
     return false;
   }
   Sources s = CheckSources();

@@ -424,6 +424,20 @@ TEST_F(Job, AnEmptySourceSummarisesAndABusyDestinationStopsBeforeAnything) {
   EXPECT_EQ(job->ExitCode(), 3);
   EXPECT_EQ(ReadTree(copy), (Files{{"old.txt", "must survive"}}));
   EXPECT_EQ(ReadFileText(dst + "Stowly.log").substr(0, otherLog.size()), otherLog);
+  // A folder or a dangling link of the lock's name: the lock cannot be held, so a second
+  // job could run beside this one unseen.
+  other.Release();
+  for (bool link : {false, true}) {
+    MakeFiles(dir / "gone\\", {});
+    ASSERT_TRUE(link ? HostSymlink(dst + kLockFileName, dir / "gone\\")
+                     : CreateDirectoryA((dst + kLockFileName).c_str(), nullptr));
+    RemoveTreeOnHost(dir / "gone\\");
+    Run({dst, {src}});
+    EXPECT_EQ(host->status.back(), kDestinationBusyLine) << link;
+    EXPECT_EQ(job->ExitCode(), 3);
+    EXPECT_EQ(ReadTree(copy), (Files{{"old.txt", "must survive"}}));
+    RemoveTreeOnHost(dst + kLockFileName);
+  }
 }
 
 TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
