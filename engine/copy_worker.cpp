@@ -77,11 +77,12 @@ class CopiedNames {
   // Whether a copy may go into folder: never through a link in the destination, which would
   // write outside the backup. Looked at once per folder and run, when its leftover
   // temporaries are swept too.
-  bool MayCopyInto(const std::string& destinationFolder, const std::string& folder) {
+  bool MayCopyInto(const std::string& destinationFolder, const std::string& folder,
+                   const std::string& sourceFolder) {
     auto [at, added] = folders_.emplace(folder, true);
     if (!added) return at->second;
     at->second = !PathGoesThroughLink(destinationFolder, folder + "?");
-    if (at->second) RemovePartialCopiesIn(folder);
+    if (at->second) RemovePartialCopiesIn(folder, sourceFolder);
     return at->second;
   }
 
@@ -120,7 +121,7 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
     code = kSameDestination;
   } else if (!destinationFolder.empty()) {
     std::string folder = destination.substr(0, destination.rfind('\\') + 1);
-    code = !copied.MayCopyInto(destinationFolder, folder)
+    code = !copied.MayCopyInto(destinationFolder, folder, source.substr(0, source.rfind('\\') + 1))
                ? kThroughLink
                : CopyFileOver(source, destination, g_settings.UseArchiveBit == 1, true);
   }

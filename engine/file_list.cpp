@@ -189,7 +189,6 @@ void Lister::ListEntries(const std::string& folder, bool root,
     if (!missing && report_) report_->unreadable.emplace_back(folder, FailureCodeFromWin32(error));
     return;
   }
-  bool destination = options_.mode == ListingMode::kDestination;
   do {
     if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
     std::string path = folder + AnsiFromWide(data.cFileName);
@@ -197,8 +196,6 @@ void Lister::ListEntries(const std::string& folder, bool root,
     if (isFolder)
       subfolders.emplace_back(path + "\\",
                               (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
-    else if (PassOverPartialCopy(path, destination))
-      continue;
     else if (!copies || !copies->Holds(data.cFileName) ||
              (data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE))
       Append(std::move(path));

@@ -32,6 +32,16 @@ void CopyFolderAttributes(const std::string& sourceFolder, const std::string& de
                      attributes & kSettableAttributes);
 }
 
+// A short temporary name made from a long one (FNV-1a), for a name with no room for the
+// suffix or one the source folder has itself.
+std::string ShortName(const std::string& name, unsigned salt) {
+  std::uint64_t hash = 14695981039346656037ull ^ salt;
+  for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+  char hex[17] = {};
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return std::string("~") + hex + kPartialSuffix;
+}
+
 int CopyOnce(const std::wstring& source, const std::wstring& target) {
   return CopyFileW(source.c_str(), target.c_str(), FALSE) ? 0 : LastFailureCode();
 }
@@ -80,43 +90,36 @@ void ClearArchive(const std::wstring& source) {
 
 }  // namespace
 
-std::string PartialCopyPath(const std::string& destination) {
+std::string PartialCopyPath(const std::string& destination, const std::string& source) {
   const std::string folder = FolderOf(destination);
   const std::string name = destination.substr(folder.size());
-  if (WideFromAnsi(name).size() + kSuffixLength <= kLongestName)
-    return destination + kPartialSuffix;
-  // No room for the suffix: a short name made from the long one (FNV-1a).
-  std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
-  char hex[17] = {};
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-  return folder + "~" + hex + kPartialSuffix;
+  std::string partial = WideFromAnsi(name).size() + kSuffixLength <= kLongestName
+                            ? destination + kPartialSuffix
+                            : folder + ShortName(name, 0);
+  // A source file of that name has its own copy there, which the temporary must not be.
+  const std::string sourceFolder = FolderOf(source);
+  for (unsigned salt = 1;
+       !source.empty() && salt < 100 && FileExists(sourceFolder + partial.substr(folder.size()));
+       ++salt)
+    partial = folder + ShortName(name, salt);
+  return partial;
 }
 
-bool IsPartialCopyName(const std::string& path) {
-  return path.size() >= kSuffixLength &&
-         _strnicmp(path.c_str() + path.size() - kSuffixLength, kPartialSuffix, kSuffixLength) == 0;
-}
-
-bool PassOverPartialCopy(const std::string& path, bool remove) {
-  if (!IsPartialCopyName(path)) return false;
-  if (remove) DeleteAnyFile(path);
-  return true;
-}
-
-void RemovePartialCopiesIn(const std::string& folder) {
+void RemovePartialCopiesIn(const std::string& folder, const std::string& sourceFolder) {
   QuietErrors quiet;
   WIN32_FIND_DATAW data;
   ScopedFind find(FindFirstFileW(FilePathW(folder + "*" + kPartialSuffix).c_str(), &data));
-  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0)
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      DeleteAnyFile(folder + AnsiFromWide(data.cFileName));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
+    const std::string name = AnsiFromWide(data.cFileName);
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !FileExists(sourceFolder + name))
+      DeleteAnyFile(folder + name);
+  }
 }
 
 int CopyFileOver(const std::string& source, const std::string& destination, bool clearSourceArchive,
                  bool folderSwept) {
   const std::wstring destinationW = FilePathW(destination);
-  const std::string partial = PartialCopyPath(destination);
+  const std::string partial = PartialCopyPath(destination, source);
   QuietErrors quiet;
   int code = CopyToPartial(source, destination, partial, folderSwept);
   if (code == 0) code = ReplaceOlderCopy(FilePathW(partial), destinationW);

@@ -11,13 +11,10 @@
 // on success.
 int CopyFileOver(const std::string& source, const std::string& destination, bool clearSourceArchive,
                  bool folderSwept = false);
-// Removes the temporaries a run that was cut short left in folder (ends with a backslash).
-void RemovePartialCopiesIn(const std::string& folder);
+// Removes the temporaries a run that was cut short left in folder (ends with a backslash);
+// a file the source folder has by the same name is the user's copy and stays.
+void RemovePartialCopiesIn(const std::string& folder, const std::string& sourceFolder);
 
-// The temporary name a copy of destination is written under before it replaces it.
-std::string PartialCopyPath(const std::string& destination);
-// True when the file name (with or without its folder) is one of our temporary names.
-bool IsPartialCopyName(const std::string& path);
-// A listing passes over temporary copies, which are never a backup nor a source; one that
-// an interrupted run left behind goes when `remove` is set. True when path is one.
-bool PassOverPartialCopy(const std::string& path, bool remove);
+// The temporary name a copy of destination is written under before it replaces it; never
+// the name of a file beside source, whose own copy that name is.
+std::string PartialCopyPath(const std::string& destination, const std::string& source = "");

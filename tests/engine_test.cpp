@@ -93,9 +93,8 @@ TEST_F(Engine, ListingGoesDepthFirstWithHiddenFilesAndRewritesOneStatusLine) {
   EXPECT_EQ(host.status.size(), 2u) << "the progress line is rewritten in place";
 }
 
-TEST_F(Engine, LinksBackIntoTheTreeEndPromptlyAndTemporariesAreNeverListed) {
-  std::string root = dir / "root\\", out = dir / "outside\\",
-              temporary = PartialCopyPath(out + "g");
+TEST_F(Engine, LinksBackIntoTheTreeEndPromptly) {
+  std::string root = dir / "root\\", out = dir / "outside\\";
   ASSERT_TRUE(MakeFiles(root, {{"top", ""}, {"a\\f", ""}}) && MakeFiles(out, {{"g", ""}}));
   // Links back into the tree (beside their target, before and after it in the file
   // system's order), one out of it, and out there one back and one loop.
@@ -104,13 +103,8 @@ TEST_F(Engine, LinksBackIntoTheTreeEndPromptlyAndTemporariesAreNeverListed) {
       {root + "toOut", out},    {out + "back", root},      {out + "self", out}};
   for (const auto& [link, target] : links)
     if (!HostSymlink(link, target)) GTEST_SKIP() << "host links cannot be made here";
-  // A temporary copy is never a source; one in the destination goes when it is listed.
-  ASSERT_TRUE(WriteFileText(temporary, "half"));
   EXPECT_EQ(Listed(root), (Lines{root + "a\\f", root + "toOut\\g", root + "top"}));
   EXPECT_EQ(Listed(out), (Lines{out + "back\\a\\f", out + "back\\top", out + "g"}));
-  EXPECT_TRUE(Exists(temporary));
-  Listed(out, true);
-  EXPECT_FALSE(Exists(temporary));
   RemoveTreeOnHost(dir.path());
 }
 
@@ -437,6 +431,24 @@ TEST_F(Job, AnEmptySourceSummarisesAndABusyDestinationStopsBeforeAnything) {
     EXPECT_EQ(job->ExitCode(), 3);
     EXPECT_EQ(ReadTree(copy), (Files{{"old.txt", "must survive"}}));
     RemoveTreeOnHost(dst + kLockFileName);
+  }
+}
+
+// Names like the copies' temporary ones are the user's wherever the source has them;
+// elsewhere in a copy they are what an interrupted run left, and go.
+TEST_F(Job, FilesNamedLikeTemporariesAreBackedUpAndOnlyLeftoversGo) {
+  const Files source = {{"a", "a"}, {"a.Stowly-Partial", "mine"}, {"B.STOWLY-PARTIAL", "mine too"}};
+  MakeFiles(src, source);
+  for (int fullMirror : {0}) {
+    MakeFiles(copy, {{"a.Stowly-Partial", "older"}, {"c.Stowly-Partial", "left by a cut run"}});
+    {
+      Locked held(src + "a.Stowly-Partial");  // its older copy must survive the run
+      Run({dst, {src}, fullMirror, 1, 1});
+    }
+    Files expected = source;
+    expected["a.Stowly-Partial"] = "older";
+    EXPECT_EQ(ReadTree(copy), expected) << fullMirror;
+    EXPECT_TRUE(Has(host->status, "2 of 3 Files copied - 1 Files skipped"));
   }
 }
 
