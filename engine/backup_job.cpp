@@ -268,8 +268,9 @@ bool BackupJob::CopyFiles() {
 // that could not be read.
 bool BackupJob::StillOrphan(Sources& s, const std::string& entry) {
   if (PathGoesThroughLink(destination_, entry)) return false;
+  // A source path that is now a folder leaves its old file copy an orphan.
   auto sourceHas = [this](const std::string& path) {
-    return FileExists(path) || BelowAny(path, unreadable_);
+    return (FileExists(path) && !IsFolder(path)) || BelowAny(path, unreadable_);
   };
   if (!IsOrphanEntry(s, destination_, entry, sourceHas)) return false;
   for (size_t i = 0; i < s.paths.size(); ++i) {

@@ -125,7 +125,8 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
                ? kThroughLink
                : CopyFileOver(source, destination, g_settings.UseArchiveBit == 1, true);
   }
-  if (code != 0) ReportFailure(c, n, source, code);
+  // A folder in the way is the destination's to clear, so it is named there.
+  if (code != 0) ReportFailure(c, n, code == kFolderInTheWay ? destination : source, code);
 }
 
 void CopyLoop(WorkerContext& c) {

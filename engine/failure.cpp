@@ -66,6 +66,8 @@ const char* FailureMessage(int code) {
       return "Another file was copied to this name.";
     case kThroughLink:
       return "The destination folder is reached through a link.";
+    case kFolderInTheWay:
+      return "A folder of this name is in the way at the destination.";
     default:
       return "Unknown error!";
   }

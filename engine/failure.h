@@ -12,6 +12,8 @@ inline constexpr int kPathNotFound = 76;
 inline constexpr int kSameDestination = 58;
 // A destination folder reached through a link: a copy there would land outside the backup.
 inline constexpr int kThroughLink = 59;
+// A folder stands where the copy of a file goes, and holds files: it is not removed.
+inline constexpr int kFolderInTheWay = 57;
 // Given to the few Win32 errors below 40 that no row of the table names.
 inline constexpr int kUnclassified = 51;
 

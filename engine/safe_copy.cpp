@@ -61,16 +61,28 @@ int CopyToPartial(const std::string& source, const std::string& destination,
   return CopyOnce(sourceW, partialW);
 }
 
+// Where the source had a folder of the file's name, an empty one (never a link) gives way
+// to the file; one that still holds files is reported where it stands.
+int ClearFolderInTheWay(const std::wstring& destination, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kFolderInTheWay;
+  SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (RemoveDirectoryW(destination.c_str())) return 0;
+  SetFileAttributesW(destination.c_str(), attributes & kSettableAttributes);
+  return kFolderInTheWay;
+}
+
 // The complete new copy takes the older copy's place, even a read-only, hidden or system
 // one (its attributes are looked at only when the plain replace is refused); when the
-// older copy cannot be replaced (in use) it keeps its attributes too. A folder of the
-// file's name is never replaced.
+// older copy cannot be replaced (in use) it keeps its attributes too.
 int ReplaceOlderCopy(const std::wstring& partial, const std::wstring& destination) {
   if (MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
   int code = LastFailureCode();
   DWORD older = GetFileAttributesW(destination.c_str());
   if (older == INVALID_FILE_ATTRIBUTES) return code;
-  if (older & FILE_ATTRIBUTE_DIRECTORY) return kPermissionDenied;
+  if (older & FILE_ATTRIBUTE_DIRECTORY) {
+    if (int cleared = ClearFolderInTheWay(destination, older)) return cleared;
+    return MoveFileExW(partial.c_str(), destination.c_str(), 0) ? 0 : LastFailureCode();
+  }
   if (!(older & kSettableAttributes & ~FILE_ATTRIBUTE_ARCHIVE)) return code;
   SetFileAttributesW(destination.c_str(), 0);
   if (MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;

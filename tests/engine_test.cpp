@@ -452,6 +452,23 @@ TEST_F(Job, FilesNamedLikeTemporariesAreBackedUpAndOnlyLeftoversGo) {
   }
 }
 
+// A folder that became a file and a file that became a folder: the first run reports the
+// folder still in the way where it stands and removes the stale shapes, the next mirrors.
+TEST_F(Job, FoldersThatBecameFilesAndFilesThatBecameFoldersHeal) {
+  const Files source = {{"thing", "now a file"}, {"h\\x", "now in a folder"}};
+  MakeFiles(src, source);
+  MakeFiles(copy, {{"thing\\old.txt", "was in a folder"}, {"h", "was a file"}});
+  Run({dst, {src}, 0, 1, 1});
+  EXPECT_EQ(job->ExitCode(), 1);
+  Lines log = Log();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+    return line.find("   Error - ") != line.npos && line.ends_with("  " + copy + "thing");
+  }));
+  Run({dst, {src}, 0, 1, 1});
+  EXPECT_EQ(job->ExitCode(), 0);
+  EXPECT_EQ(ReadTree(copy), source);
+}
+
 TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
   std::string gone = dir / "gone\\", nested = src + "nested-gone\\", present = copy;
   present.pop_back();
