@@ -165,6 +165,13 @@ void SetLogFilePath(const std::string& path) {
   g_logFilePath = path;
 }
 
+// A switch stored by hand as anything but 0 or 1 reads as its default, the same for every
+// step of a job; the file keeps its text until the user changes a setting.
+static int ReadFlag(const char* key, int defaultValue) {
+  int value = ParseNumber(ReadSetting(key, defaultValue ? "1" : "0"));
+  return value == 0 || value == 1 ? value : defaultValue;
+}
+
 StoredSettings LoadSettings() {
   StoredSettings stored;
   stored.destination = ReadSetting("DestinationFolder", "");
@@ -178,12 +185,13 @@ StoredSettings LoadSettings() {
   for (int i = 1; i <= count; ++i) stored.sources.push_back(ReadSetting(SourceKey(i).c_str(), "*"));
   g_settings.NumDirs = count;
 
-  g_settings.FullMirror = ParseNumber(ReadSetting("FullMirror", "1"));
-  g_settings.UseArchiveBit = ParseNumber(ReadSetting("UseArchiveBit", "0"));
+  g_settings.FullMirror = ReadFlag("FullMirror", 1);
+  g_settings.UseArchiveBit = ReadFlag("UseArchiveBit", 0);
   if (g_settings.UseArchiveBit == 0) g_settings.FullMirror = 1;
-  g_settings.DeleteFiles = ParseNumber(ReadSetting("DeleteFiles", "1"));
-  g_settings.MaxLogSize =
-      std::min(ParseNumber(ReadSetting("MaxLogSize", "104857600")), kMaxLogSizeLimit);
+  g_settings.DeleteFiles = ReadFlag("DeleteFiles", 1);
+  // A size of 0 or less would delete the log at every run.
+  int maxLogSize = ParseNumber(ReadSetting("MaxLogSize", "104857600"));
+  g_settings.MaxLogSize = maxLogSize <= 0 ? 104857600 : std::min(maxLogSize, kMaxLogSizeLimit);
   return stored;
 }
 

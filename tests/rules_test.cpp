@@ -154,7 +154,11 @@ TEST(Settings, LoadingAppliesDefaultsGapsCouplingAndLimits) {
        "E:\\Backup;C:\\One\\|*|C:\\Three\\| 0 3 1 0 0 1047527424 E:\\Backup\\Stowly.log"},
       {h + "FullMirror=0\r\nUseArchiveBit=1\r\nMaxLogSize=abc\r\nLogFile=1\r\nSourceFolder1=C:\\A\\"
            "\r\nNumDirs=-99999999999999999999\r\n",
-       "; 1 0 0 1 1 0 Stowly.log"},
+       "; 1 0 0 1 1 104857600 Stowly.log"},
+      // Hand-edited switches outside 0 and 1 read as their defaults, as a negative size does.
+      {h + "FullMirror=2\r\nUseArchiveBit=1\r\nDeleteFiles=2\r\nMaxLogSize=-5\r\n",
+       "; 1 0 1 1 1 104857600 Stowly.log"},
+      {h + "FullMirror=0\r\nUseArchiveBit=3\r\nDeleteFiles=-1\r\n", defaults},
       {h + "NumDirs=2147483647\r\nSourceFolder1=C:\\A\\\r\nSourceFolder2=C:\\B\\\r\n"
            "SourceFolder02=C:\\Zero\\\r\n",
        ";C:\\A\\|C:\\B\\| 1 2 1 0 1 104857600 Stowly.log"},
