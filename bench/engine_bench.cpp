@@ -155,7 +155,6 @@ double RequestedBytes(const std::vector<std::string>& list, double& textBytes) {
 int RunListing(const std::string& tree, const std::string& scratch, int reps) {
   BenchHost host(WithBackslash(scratch) + "no-destination\\");
   SetLogFilePath(WithBackslash(scratch) + "Stowly.log");
-  g_settings.FullMirror = 1;
   std::vector<std::string> list(1);
   std::string root = WithBackslash(tree);
 
@@ -174,13 +173,12 @@ int RunListing(const std::string& tree, const std::string& scratch, int reps) {
       double start = 0, seconds = 0;
       int count = 0;
       if (which == 0 || which == 3) {
-        g_settings.FullMirror = which == 0 ? 1 : 0;
         std::string destination = which == 0 ? host.Destination() : root.substr(0, 3);
         list.assign(1, std::string());
         start = Seconds();
-        count = ListFiles(host, root, list, 0, {ListingMode::kSource, destination});
+        count =
+            ListFiles(host, root, list, 0, {ListingMode::kSource, destination, false, which == 0});
         seconds = Seconds() - start;
-        g_settings.FullMirror = 1;
       } else {
         std::vector<std::string> out;
         start = Seconds();

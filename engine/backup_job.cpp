@@ -38,54 +38,21 @@ bool SourceFolderAvailable(const std::string& path) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
 }
 
-// Returns false when the entry could not be deleted; its attributes are put back then.
-bool DeleteOrphan(const std::string& entry, int& failureCode) {
-  QuietErrors quiet;
-  std::wstring path = FilePathW(entry);
-  DWORD old = GetFileAttributesW(path.c_str());
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileW(path.c_str())) return true;
-  failureCode = LastFailureCode();
-  if (old != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), old & kSettableAttributes);
-  return false;
-}
-
-// The shell's deletion of a whole destination copy, removed rather than recycled, with no
-// box of its own or of the system's; 0 or its error.
-int ShellDelete(const std::string& path) {
-  std::wstring from = WideFromAnsi(path);
-  from.append(2, L'\0');
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  QuietErrors quiet;
-  return SHFileOperationW(&op);
-}
-
-// Everything in the destination folder but the job's lock file.
-std::vector<std::string> EntriesBesideLock(const std::string& destination) {
-  std::vector<std::string> entries;
-  QuietErrors quiet;
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW(FilePathW(destination + "*").c_str(), &data));
-  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
-    std::string name = AnsiFromWide(data.cFileName);
-    if (name != "." && name != ".." && Upper(name) != Upper(kLockFileName))
-      entries.push_back(destination + name);
-  }
-  return entries;
+// A source path holds a file (or a folder); a path that cannot be looked at may, so it
+// counts as holding one.
+bool SourceHas(const std::string& path, bool folder) {
+  DWORD attributes = FileAttributes(folder ? FolderPathForCalls(path) : path);
+  if (attributes != INVALID_FILE_ATTRIBUTES)
+    return ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
+  int code = LastFailureCode();
+  return code != kFileNotFound && code != kPathNotFound;
 }
 
 }  // namespace
 
-ModeSettings BackupJob::Mode() const {
-  return {g_settings.FullMirror, g_settings.DeleteFiles, g_settings.UseArchiveBit};
-}
-
 std::string BackupJob::SourceHeader() const {
-  return g_settings.FullMirror == 1 ? "Getting list of files from source..."
-                                    : "Getting list of changed files from source...";
+  return FullMirror() ? "Getting list of files from source..."
+                      : "Getting list of changed files from source...";
 }
 
 void BackupJob::Say(const std::string& text, bool select) {
@@ -117,7 +84,7 @@ void BackupJob::ReportMissing(const std::string& folder, bool keepProgressLineLa
 // folder path is reported like a missing folder and never listed, mapped or deleted.
 Sources BackupJob::CheckSources() {
   Sources s;
-  s.folders = host_.SourceFolders();
+  s.folders = in_.sources;
   for (const std::string& folder : s.folders) {
     std::string path = NormalizeFolderPath(folder);
     bool available = SourceFolderAvailable(path);
@@ -128,59 +95,44 @@ Sources BackupJob::CheckSources() {
   return s;
 }
 
-// Deletes one destination copy; false when the job must stop. Links inside it go as
-// links first, since the shell's deletion would follow them; where a link cannot be
-// removed (Wine cannot remove a host link) the copy is deleted around its links instead.
-bool BackupJob::DeleteCopy(const std::string& path) {
-  if (!IsFolder(path)) return true;
+// Removes from one destination copy what its source no longer has, before anything is
+// copied, so the space is free and no file loses its previous copy before its new one is
+// in place. The destination folder's own files (lock, log) stay.
+void BackupJob::CleanCopy(Sources& s, const std::string& path) {
+  if (!IsFolder(path)) return;
   Say("  Deleting " + path, true);
   Pump();
-  log_.Close();  // the copy may hold the log, which goes with it
-  // A drive root's copy is the destination folder itself: all of it goes but the lock.
-  std::vector<std::string> targets = {path};
-  if (Upper(WithBackslash(path)) == Upper(destination_)) targets = EntriesBesideLock(destination_);
-  bool linksGone = RemoveLinksInside(WithBackslash(path)).failed.empty();
-  state_.cancel = 0;
-  for (const std::string& target : targets) {
-    if (linksGone) {
-      if (int code = ShellDelete(target)) state_.cancel = code;
-      continue;
-    }
-    int code = 0;
-    if (!IsFolder(target)) {
-      DeleteOrphan(target, code);  // a file beside the lock, when the copy is the destination
-      continue;
-    }
-    for (const std::string& left : DeleteTreeWithoutLinks(WithBackslash(target)).left)
-      if (Upper(left) != Upper(destination_)) Say("  Link left in place: " + left);
-  }
-  if (state_.cancel == 0) return true;
-  Say("Can't delete destination folder...Operation canceled.");
-  return false;
+  const std::string lock = Upper(destination_ + kLockFileName), log = Upper(logPath_);
+  auto keep = [&](const std::string& entry, bool isFolder) {
+    std::string upper = Upper(entry);
+    return upper == lock || upper == log || !GoneFromSources(s, entry, isFolder);
+  };
+  TreeDeletion left = PruneTree(WithBackslash(path), keep);
+  for (const std::string& link : left.links) Say("  Link left in place: " + link);
+  for (const auto& [entry, code] : left.failed) ReportLeftBehind(entry, code);
+}
+
+void BackupJob::ReportLeftBehind(const std::string& entry, int code) {
+  ++orphanFailures_;
+  int count = host_.SkippedAdd(entry);
+  host_.SetSkippedLabel(Num(count) + " Skipped files - See log for details");
+  log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + entry);
 }
 
 // The copy of source i, unless that would cost a copy the job cannot make again.
-bool BackupJob::DeleteCopyOf(const Sources& s, size_t i) {
+void BackupJob::CleanCopyOf(Sources& s, size_t i) {
   std::string path = WithoutBackslash(DestinationSubtree(destination_, s.paths[i]));
-  if (IsRootPath(path)) {
+  if (IsRootPath(path))
     Say("  Drive root not deleted: " + WithBackslash(path), true);
-  } else if (OverlapsMissingCopy(s, destination_, path)) {
+  else if (OverlapsMissingCopy(s, destination_, path))
     Say("  Not deleted, shares its copy with a missing source folder: " + path, true);
-  } else if (std::any_of(unreadable_.begin(), unreadable_.end(),
-                         [&](const std::string& u) { return IsAtOrBelow(u, s.paths[i]); })) {
-    Say("  Not deleted, a folder in its source could not be read: " + path, true);
-  } else {
-    return DeleteCopy(path);
-  }
-  return true;
+  else
+    CleanCopy(s, path);
 }
 
-bool BackupJob::DeleteDestinationCopies(const Sources& s) {
-  for (size_t i = 0; i < s.folders.size(); ++i) {
-    if (g_settings.FullMirror == 0 || !s.available[i]) continue;
-    if (!DeleteCopyOf(s, i) || host_.WindowGone()) return false;
-  }
-  return true;
+void BackupJob::CleanDestinationCopies(Sources& s) {
+  for (size_t i = 0; i < s.folders.size() && !host_.WindowGone(); ++i)
+    if (s.available[i]) CleanCopyOf(s, i);
 }
 
 void BackupJob::ReportListing(const ListingReport& report) {
@@ -205,9 +157,9 @@ void BackupJob::ListSources(bool quiet) {
   }
   Pump();
   state_.foundCount = 0;
-  ListingOptions options{ListingMode::kSource, destination_, quiet};
+  ListingOptions options{ListingMode::kSource, destination_, quiet, FullMirror()};
   ListingReport report;
-  for (const std::string& folder : host_.SourceFolders()) {
+  for (const std::string& folder : in_.sources) {
     Pump();
     if (host_.WindowGone()) return;
     std::string path = NormalizeFolderPath(folder);
@@ -251,6 +203,7 @@ bool BackupJob::CopyFiles() {
   if (closeRequested_ && state_.cancel == 0) state_.cancel = 1;
   WaitForWorkerToEnd(state_, host_);
   state_.destination = destination_;
+  state_.clearArchive = in_.mode.useArchiveBit == 1;
   StartCopyWorker(copy_);
   WaitForWorkerIdle();
   // The copy phase is over: a click or a close request from here on cannot cancel it.
@@ -263,14 +216,13 @@ bool BackupJob::CopyFiles() {
   return cancelled;
 }
 
-// Looked at again right before deleting: a drive unplugged since the listing must not
-// turn its files into orphans, nor may a path through a link or below a source folder
-// that could not be read.
-bool BackupJob::StillOrphan(Sources& s, const std::string& entry) {
-  if (PathGoesThroughLink(destination_, entry)) return false;
-  // A source path that is now a folder leaves its old file copy an orphan.
-  auto sourceHas = [this](const std::string& path) {
-    return (FileExists(path) && !IsFolder(path)) || BelowAny(path, unreadable_);
+// Whether nothing in the sources has entry any more (a file, or a folder ending with a
+// backslash), looked at right before it goes: a drive unplugged since the listing must not
+// turn its copies into orphans, nor may anything below a source folder that could not be
+// read. A file whose source path is now a folder is gone, and the other way round.
+bool BackupJob::GoneFromSources(Sources& s, const std::string& entry, bool isFolder) {
+  auto sourceHas = [&](const std::string& path) {
+    return BelowAny(path, unreadable_) || SourceHas(path, isFolder);
   };
   if (!IsOrphanEntry(s, destination_, entry, sourceHas)) return false;
   for (size_t i = 0; i < s.paths.size(); ++i) {
@@ -278,11 +230,16 @@ bool BackupJob::StillOrphan(Sources& s, const std::string& entry) {
       continue;
     if (!SourceFolderAvailable(s.paths[i])) {
       s.available[i] = false;
-      ReportMissing(s.folders[i], true);
+      ReportMissing(s.folders[i], phase_ == Phase::kCleaning);
       return false;
     }
   }
   return true;
+}
+
+// An orphan found by the destination listing, which may lead through a link.
+bool BackupJob::StillOrphan(Sources& s, const std::string& entry) {
+  return !PathGoesThroughLink(destination_, entry) && GoneFromSources(s, entry, false);
 }
 
 void BackupJob::ListDestination(const Sources& s) {
@@ -307,7 +264,7 @@ void BackupJob::ListDestination(const Sources& s) {
 void BackupJob::DeleteOrphans(Sources& s) {
   Say("Deleting files from destination folder that are not found in source folders...", true);
   int deleted = 0;
-  const std::string logPath = Upper(LogFilePath()), lockPath = Upper(destination_ + kLockFileName);
+  const std::string logPath = Upper(logPath_), lockPath = Upper(destination_ + kLockFileName);
   for (int k = 1; k <= state_.foundCount && static_cast<size_t>(k) <= state_.masterList.size();
        ++k) {
     const std::string entry = state_.masterList[k - 1];
@@ -316,7 +273,7 @@ void BackupJob::DeleteOrphans(Sources& s) {
       int code = 0;
       if (Upper(entry) == logPath) {
         log_.Write("  Skipped Stowly Log File");
-      } else if (DeleteOrphan(entry, code)) {
+      } else if ((code = DeleteFileOrKeepIt(entry)) == 0) {
         ++deleted;
         log_.Write("  Deleted " + entry);
       } else {
@@ -354,11 +311,11 @@ void BackupJob::StartLines() {
   orphanFailures_ = 0;
   // Another job's log is never cut short under it.
   if (lock_.Acquire(destination_) == DestinationLock::State::kHeld)
-    log_.ApplySizeRule(g_settings.MaxLogSize);
+    log_.ApplySizeRule(in_.maxLogSize);
   host_.StatusClear();
   host_.SkippedClear();
   if (host_.Silent()) Say("Silent Mode - Begin Automatically");
-  Say(ModeLine(Mode()));
+  Say(ModeLine(in_.mode));
   Say("Checking Destination Folder...");
 }
 
@@ -379,9 +336,15 @@ bool BackupJob::PrepareDestination() {
     return false;
   }
   Sources s = CheckSources();
-  bool fullMirror = g_settings.FullMirror != 0;
-  if (fullMirror) ListSources(true);
-  if (host_.WindowGone() || !DeleteDestinationCopies(s)) return false;
+  bool fullMirror = FullMirror();
+  if (fullMirror) {
+    // The quiet listing says which source folders could not be read, before any cleaning.
+    ListSources(true);
+    phase_ = Phase::kCleaning;
+    if (!host_.WindowGone()) CleanDestinationCopies(s);
+    phase_ = Phase::kPreparing;
+  }
+  if (host_.WindowGone()) return false;
   Say("  ...Ok", true);
   if (fullMirror) {
     Say(SourceHeader());
@@ -406,7 +369,7 @@ JobOutcome BackupJob::FinishCopyPhase(bool cancelled) {
       CopySummary(state_.fileIndex - 1 - state_.failed, state_.foundCount, skipped);
   host_.StatusReplaceLast(summary);
   log_.Write("  ..." + summary);
-  if (g_settings.FullMirror != 1 && g_settings.DeleteFiles != 0) {
+  if (!FullMirror() && in_.mode.deleteFiles != 0) {
     RemoveOrphans();
     if (host_.WindowGone()) return JobOutcome::kCanceled;
   }
@@ -438,14 +401,19 @@ void BackupJob::Refuse(const std::string& message, bool silent, bool logIt) {
 }
 
 BackupJob::Check BackupJob::Checks(bool silent) {
-  std::vector<std::string> folders = host_.SourceFolders();
-  destination_ = NormalizeFolderPath(host_.Destination());
+  in_ = {host_.SourceFolders(),
+         NormalizeFolderPath(host_.Destination()),
+         {g_settings.FullMirror, g_settings.DeleteFiles, g_settings.UseArchiveBit},
+         g_settings.MaxLogSize};
+  const std::vector<std::string>& folders = in_.sources;
+  logPath_ = destination_ + "Stowly.log";
+  log_.UsePath(logPath_);
   if (folders.empty() || destination_.empty()) {
     Refuse(kNeedBoth, silent, !destination_.empty());
     return Check::kRefused;
   }
   if (!silent &&
-      host_.ShowMessage(ConfirmationText(Mode()), MB_OKCANCEL | MB_ICONINFORMATION) == IDCANCEL)
+      host_.ShowMessage(ConfirmationText(in_.mode), MB_OKCANCEL | MB_ICONINFORMATION) == IDCANCEL)
     return Check::kDeclined;
   std::vector<std::string> paths;
   for (const std::string& folder : folders) paths.push_back(NormalizeFolderPath(folder));

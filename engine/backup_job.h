@@ -22,6 +22,15 @@ enum class JobOutcome {
   kStopped = 3,   // stopped before copying
 };
 
+// What a job runs on, read once as it starts: the settings and the window's lists may
+// change beside a running job, which goes on with what it began with.
+struct JobInputs {
+  std::vector<std::string> sources;  // as the list holds them
+  std::string destination;           // normalised
+  ModeSettings mode;
+  int maxLogSize = 0;
+};
+
 class BackupJob {
  public:
   explicit BackupJob(JobHost& host) : host_(host), log_(host) {}
@@ -52,9 +61,10 @@ class BackupJob {
   JobOutcome RunBody();
   void StartLines();
   bool PrepareDestination();
-  bool DeleteDestinationCopies(const Sources& s);
-  bool DeleteCopy(const std::string& path);
-  bool DeleteCopyOf(const Sources& s, size_t i);
+  void CleanDestinationCopies(Sources& s);
+  void CleanCopyOf(Sources& s, size_t i);
+  void CleanCopy(Sources& s, const std::string& path);
+  void ReportLeftBehind(const std::string& entry, int code);
   void ListSources(bool quiet);
   void ShowSourceListing();
   void ReportListing(const ListingReport& report);
@@ -64,13 +74,14 @@ class BackupJob {
   void RemoveOrphans();
   void ListDestination(const Sources& s);
   void DeleteOrphans(Sources& s);
+  bool GoneFromSources(Sources& s, const std::string& entry, bool isFolder);
   bool StillOrphan(Sources& s, const std::string& entry);
   Sources CheckSources();
   void ReportMissing(const std::string& folder, bool keepProgressLineLast);
   void Pump();
   void Say(const std::string& text, bool select = false);
-  ModeSettings Mode() const;
   std::string SourceHeader() const;
+  bool FullMirror() const { return in_.mode.fullMirror != 0; }
 
   JobHost& host_;
   LogWriter log_;
@@ -80,11 +91,15 @@ class BackupJob {
   Phase phase_ = Phase::kIdle;
   JobOutcome outcome_ = JobOutcome::kClean;
   bool closeRequested_ = false;
-  // The destination folder of the running job, normalised.
-  std::string destination_;
+  JobInputs in_;
+  // The destination folder of the running job, normalised, and its log file.
+  const std::string& destination_ = in_.destination;
+  std::string logPath_;
   std::vector<std::string> reportedMissing_;
-  // Source folders (and subfolders) the listing could not read: their copies are kept.
+  // Source folders (and subfolders) the listing could not read: what is below their
+  // copies is kept.
   std::vector<std::string> unreadable_;
+  // Orphans and stale entries of a copy that could not be deleted.
   int orphanFailures_ = 0;
   // A refused silent job wrote its message to the log (never into a source).
   bool refusalLogged_ = false;

@@ -11,7 +11,6 @@
 #include "engine/fs.h"
 #include "engine/link_safety.h"
 #include "engine/safe_copy.h"
-#include "engine/settings.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -123,7 +122,7 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
     std::string folder = destination.substr(0, destination.rfind('\\') + 1);
     code = !copied.MayCopyInto(destinationFolder, folder, source.substr(0, source.rfind('\\') + 1))
                ? kThroughLink
-               : CopyFileOver(source, destination, g_settings.UseArchiveBit == 1, true);
+               : CopyFileOver(source, destination, c.state.clearArchive, true);
   }
   // A folder in the way is the destination's to clear, so it is named there.
   if (code != 0) ReportFailure(c, n, code == kFolderInTheWay ? destination : source, code);

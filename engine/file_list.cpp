@@ -10,7 +10,6 @@
 #include "engine/failure.h"
 #include "engine/fs.h"
 #include "engine/safe_copy.h"
-#include "engine/settings.h"
 
 namespace {
 
@@ -78,11 +77,11 @@ class DestinationFolder {
   bool unknown_ = false;
 };
 
-const char* ListingHeader(ListingMode mode) {
-  if (mode == ListingMode::kDestination)
+const char* ListingHeader(const ListingOptions& options) {
+  if (options.mode == ListingMode::kDestination)
     return "Getting complete list of files from destination...";
-  return g_settings.FullMirror == 1 ? "Getting list of files from source..."
-                                    : "Getting list of changed files from source...";
+  return options.fullMirror ? "Getting list of files from source..."
+                            : "Getting list of changed files from source...";
 }
 
 constexpr DWORD kShowEveryMs = 20;
@@ -98,7 +97,7 @@ class Lister {
   int Run(std::string root) {
     if (root.empty() || root.back() != '\\') root += '\\';
     bool source = options_.mode == ListingMode::kSource;
-    if (source && g_settings.FullMirror != 1) admitAgainst_ = options_.destination;
+    if (source && !options_.fullMirror) admitAgainst_ = options_.destination;
     FolderKey key;
     std::wstring rootPath;
     if (source && !options_.destination.empty() &&
@@ -206,8 +205,8 @@ void Lister::ListFolder(const std::string& folder, bool root) {
   DWORD now = GetTickCount();
   if (!shown_ || now - lastShown_ >= kShowEveryMs) {
     if (!options_.quiet)
-      host_.StatusReplaceLast(ListingHeader(options_.mode) +
-                              std::to_string(alreadyFound_ + running_) + " Files Found");
+      host_.StatusReplaceLast(ListingHeader(options_) + std::to_string(alreadyFound_ + running_) +
+                              " Files Found");
     host_.Pump();
     shown_ = true;
     lastShown_ = now;

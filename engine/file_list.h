@@ -24,6 +24,7 @@ struct ListingOptions {
   ListingMode mode = ListingMode::kSource;
   std::string destination;
   bool quiet = false;
+  bool fullMirror = true;  // else a source listing admits only changed and missing files
 };
 
 // What a listing met besides files: folders it could not read (with the failure code),

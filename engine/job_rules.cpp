@@ -8,8 +8,8 @@ std::string ConfirmationText(const ModeSettings& mode) {
   std::string text = "Ready to start Backup Job...\r\n\r\n";
   if (mode.fullMirror == 1) {
     text +=
-        "Full Mirror Backup - Deletes all source folders from destination and does a complete "
-        "mirror backup to destination.\r\n\r\n";
+        "Full Mirror Backup - Deletes from destination what is no longer in the source folders and "
+        "does a complete mirror backup to destination.\r\n\r\n";
   } else {
     text +=
         "Fast Mirror Backup - Uses the windows archive bit to determine which files have changed "

@@ -25,6 +25,8 @@ struct JobState {
   // Files the worker could not copy in its run.
   std::atomic<int> failed{0};
   std::vector<std::string> masterList{std::string()};
-  // The destination folder the worker copies into (ends with a backslash).
+  // The destination folder the worker copies into (ends with a backslash), and whether
+  // it clears each copied source file's archive attribute.
   std::string destination;
+  bool clearArchive = false;
 };

@@ -16,41 +16,30 @@ bool IsLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-struct WalkHandlers {
-  std::function<void(const std::string& file)> file;
-  std::function<void(const std::string& link, bool isFolder)> link;
-  std::function<void(const std::string& folder)> unreadable;
-  std::function<void(const std::string& folder)> entered = [](const std::string&) {};
+// One folder's entries (ending with a backslash), read whole before anything in it
+// changes; 0, or the error that kept it from being listed whole.
+struct Entry {
+  std::string path;
+  bool isFolder, isLink;
 };
-
-// Depth first below folder (which ends with a backslash); a link is reported, never entered.
-void Walk(const std::string& folder, const WalkHandlers& on) {
-  on.entered(folder);
-  std::vector<std::string> subfolders;
-  {
-    QuietErrors quiet;
-    WIN32_FIND_DATAW data;
-    ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
-    if (!find.valid()) {
-      DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) on.unreadable(folder);
-      return;
-    }
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::string path = folder + AnsiFromWide(name);
-      bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        on.link(path, isFolder);
-      else if (isFolder)
-        subfolders.push_back(path + "\\");
-      else
-        on.file(path);
-    } while (FindNextFileW(find.get(), &data));
-    if (GetLastError() != ERROR_NO_MORE_FILES) on.unreadable(folder);
+DWORD ReadEntries(const std::string& folder, std::vector<Entry>& entries) {
+  QuietErrors quiet;
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
+  if (!find.valid()) {
+    DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ? 0 : error;
   }
-  for (const std::string& subfolder : subfolders) Walk(subfolder, on);
+  do {
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    std::string path = folder + AnsiFromWide(name) + (isFolder ? "\\" : "");
+    entries.push_back(
+        {path, isFolder, (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+  } while (FindNextFileW(find.get(), &data));
+  DWORD error = GetLastError();
+  return error == ERROR_NO_MORE_FILES ? 0 : error;
 }
 
 // Deleted only through a handle that is provably the link itself. Wine 8 opens the target
@@ -70,19 +59,57 @@ bool RemoveLink(const std::string& link) {
                                     sizeof disposition) != 0;
 }
 
-}  // namespace
-
-TreeListing ListTreeWithoutLinks(const std::string& folder) {
-  TreeListing listing;
-  WalkHandlers on;
-  on.file = [&](const std::string& file) { listing.files.push_back(file); };
-  on.link = [&](const std::string& link, bool isFolder) {
-    listing.links.push_back(isFolder ? link + "\\" : link);
-  };
-  on.unreadable = [&](const std::string& at) { listing.unreadable.push_back(at); };
-  Walk(folder, on);
-  return listing;
+bool Left(const TreeDeletion& d, const std::string& folder) {
+  for (const std::string& link : d.links)
+    if (link.rfind(folder, 0) == 0) return true;
+  for (const auto& [path, code] : d.failed)
+    if (path.rfind(folder, 0) == 0) return true;
+  return false;
 }
+
+// An emptied folder goes; one that still holds what could not go is not a failure of its own.
+void RemoveEmptiedFolder(const std::string& folder, TreeDeletion& d) {
+  if (Left(d, folder)) return;
+  QuietErrors quiet;
+  std::wstring path = FilePathW(FolderPathForCalls(folder));
+  DWORD old = GetFileAttributesW(path.c_str());
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (RemoveDirectoryW(path.c_str())) {
+    ++d.deleted;
+    return;
+  }
+  d.failed.emplace_back(folder, LastFailureCode());
+  if (old != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), old & kSettableAttributes);
+}
+
+void Prune(const std::string& folder, const KeepPath& keep, TreeDeletion& d) {
+  std::vector<Entry> entries;
+  if (DWORD error = ReadEntries(folder, entries)) {
+    d.failed.emplace_back(folder, FailureCodeFromWin32(error));
+    return;
+  }
+  for (const Entry& e : entries) {
+    if (keep(e.path, e.isFolder) && !e.isLink) {
+      if (e.isFolder) Prune(e.path, keep, d);
+    } else if (e.isLink) {
+      // A link is never a copy's own content, and is never followed.
+      if (RemoveLink(e.path) && Attributes(e.path) == INVALID_FILE_ATTRIBUTES)
+        ++d.deleted;
+      else
+        d.links.push_back(e.path);
+    } else if (e.isFolder) {
+      Prune(
+          e.path, [](const std::string&, bool) { return false; }, d);
+      RemoveEmptiedFolder(e.path, d);
+    } else if (int code = DeleteFileOrKeepIt(e.path)) {
+      d.failed.emplace_back(e.path, code);
+    } else {
+      ++d.deleted;
+    }
+  }
+}
+
+}  // namespace
 
 bool PathGoesThroughLink(const std::string& folder, const std::string& path) {
   if (path.size() <= folder.size()) return false;
@@ -98,53 +125,31 @@ bool PathGoesThroughLink(const std::string& folder, const std::string& path) {
   return false;
 }
 
-LinkRemoval RemoveLinksInside(const std::string& folder) {
-  LinkRemoval removal;
-  auto remove = [&](const std::string& link, bool) {
-    if (RemoveLink(link) && Attributes(link) == INVALID_FILE_ATTRIBUTES)
-      ++removal.removed;
-    else
-      removal.failed.push_back(link);
-  };
-  DWORD attributes = Attributes(folder);
-  if (IsLink(attributes)) {
-    remove(folder, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-    return removal;
-  }
-  WalkHandlers on;
-  on.file = [](const std::string&) {};
-  on.link = remove;
-  on.unreadable = [&](const std::string& at) { removal.failed.push_back(at); };
-  Walk(folder, on);
-  return removal;
+TreeDeletion PruneTree(const std::string& folder, const KeepPath& keep) {
+  TreeDeletion d;
+  Prune(folder, keep, d);
+  return d;
 }
 
 TreeDeletion DeleteTreeWithoutLinks(const std::string& folder) {
-  TreeDeletion deletion;
+  TreeDeletion d;
   if (IsLink(Attributes(folder))) {
-    deletion.left.push_back(folder);
-    return deletion;
+    d.links.push_back(folder);
+    return d;
   }
-  auto tally = [&](bool done, const std::string& path) {
-    if (done)
-      ++deletion.deleted;
-    else
-      deletion.left.push_back(path);
-  };
-  std::vector<std::string> folders;
-  WalkHandlers on;
-  on.entered = [&](const std::string& at) { folders.push_back(at); };
-  on.file = [&](const std::string& file) { tally(DeleteAnyFile(file), file); };
-  on.link = [&](const std::string& link, bool) { deletion.left.push_back(link); };
-  on.unreadable = [&](const std::string& at) { deletion.left.push_back(at); };
-  Walk(folder, on);
-  // Every folder comes after the one holding it, so backwards each is empty when its turn
-  // comes, unless a link or an undeletable file stayed in it.
-  for (auto at = folders.rbegin(); at != folders.rend(); ++at) {
-    QuietErrors quiet;
-    std::wstring path = FilePathW(FolderPathForCalls(*at));
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    tally(RemoveDirectoryW(path.c_str()) != 0, *at);
-  }
-  return deletion;
+  Prune(
+      folder, [](const std::string&, bool) { return false; }, d);
+  RemoveEmptiedFolder(folder, d);
+  return d;
+}
+
+int DeleteFileOrKeepIt(const std::string& path) {
+  QuietErrors quiet;
+  std::wstring wide = FilePathW(path);
+  DWORD old = GetFileAttributesW(wide.c_str());
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileW(wide.c_str())) return 0;
+  int code = LastFailureCode();
+  if (old != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(wide.c_str(), old & kSettableAttributes);
+  return code;
 }

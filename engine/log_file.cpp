@@ -51,10 +51,17 @@ bool LogWriter::Append(const std::string& path, const std::string& line) {
   return false;
 }
 
+void LogWriter::UsePath(const std::string& path) {
+  std::lock_guard<std::mutex> hold(lock_);
+  path_ = path;
+}
+
+std::string LogWriter::Path() { return path_.empty() ? LogFilePath() : path_; }
+
 void LogWriter::Write(const std::string& text) {
   if (!host_.LoggingOn()) return;
-  std::string path = LogFilePath();
   std::lock_guard<std::mutex> hold(lock_);
+  std::string path = Path();
   SYSTEMTIME date, time;
   GetLocalTime(&date);
   GetLocalTime(&time);
@@ -68,9 +75,9 @@ void LogWriter::Close() {
 }
 
 void LogWriter::ApplySizeRule(int maxLogSize) {
-  std::string path = LogFilePath();
-  if (!FileExists(path)) return;
   std::lock_guard<std::mutex> hold(lock_);
+  std::string path = Path();
+  if (!FileExists(path)) return;
   file_.Reset();
   QuietErrors quiet;
   LARGE_INTEGER size = {};

@@ -24,6 +24,8 @@ class LogWriter {
   void ApplySizeRule(int maxLogSize);
   // Lets go of the file: at a job's end, and before anything deletes what may hold it.
   void Close();
+  // The log a job writes to, fixed as it starts; empty: wherever the settings say now.
+  void UsePath(const std::string& path);
 
  private:
   bool Append(const std::string& path, const std::string& line);
@@ -34,4 +36,6 @@ class LogWriter {
   std::mutex lock_;
   ScopedHandle file_;
   std::string openPath_;
+  std::string path_;
+  std::string Path();
 };

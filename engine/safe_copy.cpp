@@ -91,6 +91,20 @@ int ReplaceOlderCopy(const std::wstring& partial, const std::wstring& destinatio
   return code;
 }
 
+// A virus scanner, the search indexer or a backup agent often holds a freshly written file
+// open for a moment, so a refused replace is tried again for about a second.
+constexpr int kReplaceRetries = 8;
+constexpr DWORD kReplaceRetryMs = 125;
+
+int ReplaceAllowingAMoment(const std::wstring& partial, const std::wstring& destination) {
+  int code = ReplaceOlderCopy(partial, destination);
+  for (int retry = 0; code == kPermissionDenied && retry < kReplaceRetries; ++retry) {
+    Sleep(kReplaceRetryMs);
+    code = ReplaceOlderCopy(partial, destination);
+  }
+  return code;
+}
+
 // Keeps read-only, hidden and system and clears archive; a source whose attributes cannot
 // be read is left alone rather than stripped.
 void ClearArchive(const std::wstring& source) {
@@ -134,7 +148,7 @@ int CopyFileOver(const std::string& source, const std::string& destination, bool
   const std::string partial = PartialCopyPath(destination, source);
   QuietErrors quiet;
   int code = CopyToPartial(source, destination, partial, folderSwept);
-  if (code == 0) code = ReplaceOlderCopy(FilePathW(partial), destinationW);
+  if (code == 0) code = ReplaceAllowingAMoment(FilePathW(partial), destinationW);
   if (code != 0) {
     DeleteAnyFile(partial);
     return code;

@@ -36,13 +36,13 @@ class Engine : public ::testing::Test {
     ASSERT_TRUE(MakeFiles(src, {}) && MakeFiles(dest, {}));
     host.destination = dest;
     SetLogFilePath(log);
-    g_settings.FullMirror = 1;
-    g_settings.UseArchiveBit = 0;
   }
   void TearDown() override { SetLogFilePath("Stowly.log"); }
-  int List(const std::string& folder, Lines& list, int already = 0, bool inDestination = false) {
+  int List(const std::string& folder, Lines& list, int already = 0, bool inDestination = false,
+           bool fullMirror = true) {
     return ListFiles(host, folder, list, already,
-                     {inDestination ? ListingMode::kDestination : ListingMode::kSource, dest});
+                     {inDestination ? ListingMode::kDestination : ListingMode::kSource, dest, false,
+                      fullMirror});
   }
   Lines Listed(const std::string& folder, bool inDestination = false) {
     Lines list(1);
@@ -83,10 +83,8 @@ TEST_F(Engine, ListingGoesDepthFirstWithHiddenFilesAndRewritesOneStatusLine) {
   EXPECT_EQ(Lines(list.begin() + 4, list.end()), subtrees);
   EXPECT_EQ(host.status[1].rfind("Getting list of files from source...", 0), 0u);
   // Each listing counts afresh under its own header; a missing folder lists nothing.
-  g_settings.FullMirror = 0;
-  EXPECT_EQ(List(src + "empty", list), 0);
+  EXPECT_EQ(List(src + "empty", list, 0, false, false), 0);
   EXPECT_EQ(host.status[1], "Getting list of changed files from source...0 Files Found");
-  g_settings.FullMirror = 1;
   EXPECT_EQ(List(src + "2\\", list, 8, true), 1);
   EXPECT_EQ(host.status[1], "Getting complete list of files from destination...8 Files Found");
   EXPECT_EQ(List(dir / "missing\\", list), 0);
@@ -145,7 +143,7 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
   RunHost("/bin/mv \"" + HostPath(src + "u") + "\" \"" + HostPath(src) + "/CASE\"");
   for (int i = 0; i < 500 && Exists(src + "u"); ++i) Sleep(10);
   host.status = {"Getting list of files from source...5 Files Found"};
-  g_settings.UseArchiveBit = 1;
+  state.clearArchive = true;
   {
     Locked held(src + "locked");
     RunWorker({src + "a", src + "gone", src + "sub\\b", src + "ro", src + "locked", src + "case",
@@ -239,6 +237,14 @@ TEST(SafeCopy, TheOlderCopySurvivesEveryFailureAndNoTemporaryIsLeft) {
     destination.reset();
     EXPECT_EQ(ReadTree(dir / "copy\\"), (Files{{name, lock ? "older" : "newer"}}));
   }
+  // Held for a moment only, as a scanner holds a fresh file: the replace waits it out.
+  ScratchDir dir;
+  ASSERT_TRUE(MakeFiles(dir.path(), {{"a", "newer"}, {"copy\\a", "older"}}));
+  auto held = std::make_unique<Locked>(dir / "copy\\a");
+  std::thread scanner([&held] { Sleep(300), held.reset(); });
+  EXPECT_EQ(CopyFileOver(dir / "a", dir / "copy\\a", false), 0);
+  scanner.join();
+  EXPECT_EQ(ReadTree(dir / "copy\\"), (Files{{"a", "newer"}}));
 }
 
 // One job per folder however it is named (here by a drive letter too); a user's own file
@@ -439,7 +445,7 @@ TEST_F(Job, AnEmptySourceSummarisesAndABusyDestinationStopsBeforeAnything) {
 TEST_F(Job, FilesNamedLikeTemporariesAreBackedUpAndOnlyLeftoversGo) {
   const Files source = {{"a", "a"}, {"a.Stowly-Partial", "mine"}, {"B.STOWLY-PARTIAL", "mine too"}};
   MakeFiles(src, source);
-  for (int fullMirror : {0}) {
+  for (int fullMirror : {0, 1}) {
     MakeFiles(copy, {{"a.Stowly-Partial", "older"}, {"c.Stowly-Partial", "left by a cut run"}});
     {
       Locked held(src + "a.Stowly-Partial");  // its older copy must survive the run
@@ -469,6 +475,41 @@ TEST_F(Job, FoldersThatBecameFilesAndFilesThatBecameFoldersHeal) {
   EXPECT_EQ(ReadTree(copy), source);
 }
 
+// Full Mirror replaces each copy only once its new one is complete, and first removes what
+// the source no longer has: files, folders, and either shape where the other now stands.
+// A locked source file keeps its previous copy; a stale copy held open stays, reported.
+TEST_F(Job, FullMirrorKeepsEachCopyUntilItsNewOneIsInPlace) {
+  const Files source = {{"a", "new"},
+                        {"keep\\b", "new b"},
+                        {"thing", "a file"},
+                        {"h\\x", "in a folder"},
+                        {"locked", "new locked"}};
+  MakeFiles(src, source);
+  MakeFiles(copy, {{"a", "old"},
+                   {"keep\\b", "old b"},
+                   {"keep\\gone.txt", "stale"},
+                   {"gonedir\\x\\y", "stale"},
+                   {"thing\\old", "stale"},
+                   {"h", "stale"},
+                   {"locked", "previous"},
+                   {"held", "stale but open"}});
+  SetFileAttributesA((copy + "locked").c_str(), FILE_ATTRIBUTE_READONLY);
+  {
+    Locked held(src + "locked"), stale(copy + "held");
+    Run({dst, {src}});
+  }
+  Files expected = source;
+  expected["locked"] = "previous";
+  expected["held"] = "stale but open";
+  EXPECT_EQ(ReadTree(copy), expected);
+  EXPECT_EQ(Attributes(copy + "locked") & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
+  EXPECT_FALSE(Exists(copy + "gonedir"));
+  EXPECT_TRUE(Has(host->status, "  Deleting " + copy.substr(0, copy.size() - 1)));
+  EXPECT_TRUE(Has(Log(), "  Error - Permission Denied  " + copy + "held"));
+  EXPECT_EQ(host->skipped, (Lines{copy + "held", src + "locked"}));
+  EXPECT_EQ(job->ExitCode(), 1);
+}
+
 TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
   std::string gone = dir / "gone\\", nested = src + "nested-gone\\", present = copy;
   present.pop_back();
@@ -494,14 +535,17 @@ TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
 }
 
 // Cancel pressed, a close asked for, the window destroyed outright (taking its lists and
-// log switch with it): each just before the big file, listed first, starts.
+// log switch with it): each just before the big file, listed first, starts. The Full
+// Mirror keeps every previous copy it did not come to.
 TEST_F(Job, StoppedMidCopyItFinishesTheFileInHandAndTheNextJobRunsNormally) {
   const std::string big = std::string(4u << 20, 'b');
+  Files old = ManyFiles(20);
+  for (auto& [name, content] : old) content = "previous";
   MakeFiles(src + "1big\\", {{"big.bin", big}});
   MakeFiles(src + "2many\\", ManyFiles(20));
   for (int how = 2; how >= 0; --how) {  // the cancelled one last
     RemoveTree(dst);
-    MakeFiles(dst, {});
+    MakeFiles(copy + "2many\\", old);
     Run({dst, {src + "1big\\", src + "2many\\"}}, [this, how] {
       host->WhenStatusShows("Copying file 1 of ", [this, how] {
         if (how == 0) job->Run(), job->WorkerEndCheck();
@@ -513,7 +557,7 @@ TEST_F(Job, StoppedMidCopyItFinishesTheFileInHandAndTheNextJobRunsNormally) {
     EXPECT_TRUE(job->WorkerIdle());
     EXPECT_EQ(host->closes, how == 1);
     EXPECT_TRUE(ReadFileText(copy + "1big\\big.bin") == big);
-    EXPECT_EQ(ReadTree(copy).size(), 1u) << "no entry after it was started";
+    EXPECT_EQ(ReadTree(copy + "2many\\"), old) << "no entry after it was started";
     Lines log = Log();
     EXPECT_TRUE(how == 2 ||
                 Lines(log.end() - 2, log.end()) ==
@@ -545,9 +589,12 @@ TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   EXPECT_EQ(left, (Files{{"a.txt", "a"}, {"sub\\b.txt", "b"}, {"stale.txt", "already there"}}));
   EXPECT_EQ(ReadTree(cwd), (Files{{"sentinel.txt", "the current folder"}}));
   EXPECT_EQ(ReadTree(srcRoot), source);
-  // Fast Mirror of a drive root: the log lies in the listed destination and is kept.
+  // Fast Mirror of a drive root: the log lies in the listed destination and is kept, also
+  // when the destination is spelled with forward slashes.
   MakeFiles(dst, {{"orphan.txt", "o"}});
-  Run({dst, {from.root()}, 0, 1, 1});
+  std::string slashed = dst;
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  Run({slashed, {from.root()}, 0, 1, 1});
   EXPECT_FALSE(Exists(dst + "orphan.txt"));
   EXPECT_TRUE(Has(Log(), "  Skipped Stowly Log File"));
 }

@@ -120,6 +120,30 @@ TEST_F(Exe, ClosingTheWindowMidCopyFinishesTheFileInHandAndExitsWithTwo) {
                    kClose}));
 }
 
+// Killed at any moment of a Full Mirror, every file keeps its old or its new copy; the
+// next run completes the mirror and leaves no temporary copy.
+TEST_F(Exe, KilledMidCopyEveryFileKeepsACopyAndTheNextRunCompletes) {
+  const std::string big(32u << 20, 'n');
+  Files source = ManyFiles(30), old = ManyFiles(30);
+  source["big.bin"] = big;
+  source.insert(kSource.begin(), kSource.end());
+  for (auto& [name, content] : old) content = "old " + content;
+  old["big.bin"] = "old big";
+  MakeFiles("S:\\Data\\", source);
+  MakeFiles("D:\\Backup\\Data\\", old);
+  {
+    ChildProcess stowly(InstallStowly(dir / "app\\", IniText(kFull)) + " /S /L");
+    for (int i = 0; i < 12000 && stowly.Running(); ++i, Sleep(2))
+      if (Exists("D:\\Backup\\Data\\big.bin.Stowly-Partial")) break;
+    ASSERT_TRUE(stowly.Running()) << "the run ended before it could be killed";
+  }  // killed here
+  Files copies = ReadTree("D:\\Backup\\Data\\");
+  for (const auto& [name, content] : source)
+    EXPECT_TRUE(copies[name] == content || copies[name] == old[name]) << name;
+  EXPECT_EQ(RunSilently(dir / "app\\", IniText(kFull)), 0);
+  EXPECT_TRUE(ReadTree("D:\\Backup\\Data\\") == source) << "the next run completes the mirror";
+}
+
 // Runs that stop or skip end on their own and say why; a destination that is the source
 // spelled another way (another letter, Wine's Z: view, forward slashes), or a source that
 // lies inside the destination (W:), deletes nothing.

@@ -227,7 +227,9 @@ ChildProcess::ChildProcess(std::string commandLine, WORD show) {
 
 ChildProcess::~ChildProcess() {
   if (!process_.hProcess) return;
-  if (Running()) TerminateProcess(process_.hProcess, 1);
+  // Waited for, so what the killed program held open is let go of before the test looks.
+  if (Running() && TerminateProcess(process_.hProcess, 1))
+    WaitForSingleObject(process_.hProcess, 10000);
   CloseHandle(process_.hThread);
   CloseHandle(process_.hProcess);
 }
