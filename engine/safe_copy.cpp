@@ -105,13 +105,16 @@ int ReplaceAllowingAMoment(const std::wstring& partial, const std::wstring& dest
   return code;
 }
 
-// Keeps read-only, hidden and system and clears archive; a source whose attributes cannot
-// be read is left alone rather than stripped.
-void ClearArchive(const std::wstring& source) {
+// Changes the archive bit alone (no other attribute of the user's file); true when the bit
+// was set and is now cleared. A source whose attributes cannot be read is left alone.
+bool SetArchiveBit(const std::wstring& source, bool set) {
   DWORD attributes = GetFileAttributesW(source.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES)
-    SetFileAttributesW(source.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE) &
-                                           kSettableAttributes);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return false;
+  const DWORD archive = FILE_ATTRIBUTE_ARCHIVE;
+  if (((attributes & archive) != 0) == set) return false;
+  return SetFileAttributesW(source.c_str(), set ? attributes | archive : attributes & ~archive) !=
+         0;
 }
 
 }  // namespace
@@ -147,12 +150,15 @@ int CopyFileOver(const std::string& source, const std::string& destination, bool
   const std::wstring destinationW = FilePathW(destination);
   const std::string partial = PartialCopyPath(destination, source);
   QuietErrors quiet;
+  // Cleared before the copy, so a write made while it runs sets the bit again for the next
+  // Fast Mirror; a failed copy gets its bit back.
+  const std::wstring sourceW = FilePathW(source);
+  const bool cleared = clearSourceArchive && SetArchiveBit(sourceW, false);
   int code = CopyToPartial(source, destination, partial, folderSwept);
   if (code == 0) code = ReplaceAllowingAMoment(FilePathW(partial), destinationW);
   if (code != 0) {
     DeleteAnyFile(partial);
-    return code;
+    if (cleared) SetArchiveBit(sourceW, true);
   }
-  if (clearSourceArchive) ClearArchive(FilePathW(source));
-  return 0;
+  return code;
 }
