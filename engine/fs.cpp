@@ -8,8 +8,6 @@ namespace {
 // (MAX_PATH - 12) is the lowest of them.
 constexpr size_t kPlainPathLimit = MAX_PATH - 12;
 
-bool IsDriveLevel(const std::string& level) { return level.size() == 2 && level[1] == ':'; }
-
 }  // namespace
 
 std::wstring WideFromAnsi(const std::string& text) {
@@ -74,18 +72,33 @@ bool IsFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+size_t RootLength(const std::string& path) {
+  size_t start = 0, levels = 1;
+  if (path.rfind("\\\\?\\UNC\\", 0) == 0) {
+    start = 8, levels = 2;
+  } else if (path.rfind("\\\\?\\", 0) == 0 || path.rfind("\\\\.\\", 0) == 0) {
+    start = 4;
+  } else if (path.rfind("\\\\", 0) == 0) {
+    start = 2, levels = 2;
+  } else if (path.size() < 2 || path[1] != ':') {
+    return 0;
+  }
+  size_t end = start;
+  for (; levels > 0 && end != std::string::npos; --levels) end = path.find('\\', end + 1);
+  return end == std::string::npos ? path.size() : end;
+}
+
 int MakeFolderPath(const std::string& folder) {
-  if (folder.rfind("\\\\", 0) == 0) return 0;
   std::string path = folder;
   while (!path.empty() && path.back() == '\\') path.pop_back();
-  if (path.empty()) return 0;
+  const size_t root = RootLength(path);
+  if (path.size() <= root) return 0;
   QuietErrors quiet;
-  // Each level that is missing is created; a drive designator is never a level to make,
-  // and whatever stands at a level (even a file) is passed over for the next to report.
-  for (size_t at = path.find('\\');; at = path.find('\\', at + 1)) {
+  // Each level below the root that is missing is created, and whatever stands at a level
+  // (even a file) is passed over for the next to report.
+  for (size_t at = path.find('\\', root + 1);; at = path.find('\\', at + 1)) {
     std::string level = at == std::string::npos ? path : path.substr(0, at);
-    if (!level.empty() && !IsDriveLevel(level) && !FileExists(level) &&
-        !CreateDirectoryW(FilePathW(level).c_str(), nullptr) &&
+    if (!FileExists(level) && !CreateDirectoryW(FilePathW(level).c_str(), nullptr) &&
         GetLastError() != ERROR_ALREADY_EXISTS)
       return LastFailureCode();
     if (at == std::string::npos) break;

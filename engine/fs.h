@@ -26,7 +26,11 @@ bool DeleteAnyFile(const std::string& path);
 // True when the path names something, or when it cannot be told that nothing is there.
 bool FileExists(const std::string& path);
 bool IsFolder(const std::string& path);
-// Creates every missing level of a folder path; 0 or the failure code of the first failure.
+// The length of the part of a path no one creates: "C:", "\\\\server\\share",
+// "\\\\?\\UNC\\server\\share", "\\\\?\\C:"; 0 for a relative path.
+size_t RootLength(const std::string& path);
+// Creates every missing level of a folder path below its root; 0 or the failure code of the first
+// failure.
 int MakeFolderPath(const std::string& folder);
 
 // File-system calls run with the critical-error and open-file boxes off, so an unready

@@ -124,6 +124,13 @@ TEST_F(Engine, PathsBeyondMaxPathAreListedCopiedAndMade) {
     EXPECT_EQ(MakeFolderPath(path), code) << path;
     EXPECT_TRUE(code || IsFolder(path.substr(0, path.find_last_not_of('\\') + 1))) << path;
   }
+  // Below a share only its folders are made, never the server or share levels (Wine has no
+  // shares to show it on).
+  for (const std::string root : {"C:", "\\\\srv\\share", "\\\\?\\UNC\\srv\\share", "\\\\?\\C:"}) {
+    EXPECT_EQ(RootLength(root + "\\Backup\\x"), root.size()) << root;
+    EXPECT_EQ(RootLength(root), root.size()) << root;
+  }
+  EXPECT_EQ(RootLength("\\\\srv"), 5u);
   // What cannot be told missing counts as there, so nothing is copied over it.
   EXPECT_EQ((std::tuple{FileExists(folder + "missing"), FileExists(src), FileExists(src + "a|b")}),
             std::tuple(false, true, true));
@@ -169,7 +176,8 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
   host.destination = "";
   RunWorker({src + "a"});
   EXPECT_EQ(LogTexts(log).back(), "  1   Error - That path doesn't exist.  " + src + "a");
-  // The archive bit is cleared only on what was copied; read-only stays.
+  // The archive bit is cleared only on what was copied (a failed copy gets it back) and
+  // read-only stays; Wine keeps no other attribute, so those are not seen here.
   EXPECT_TRUE(Attributes(src + "a") & FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(Attributes(src + "locked") & FILE_ATTRIBUTE_ARCHIVE);
   if (Attributes(src + "a") & FILE_ATTRIBUTE_ARCHIVE)
