@@ -1,7 +1,6 @@
 #include "engine/backup_job.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 
