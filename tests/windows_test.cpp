@@ -98,19 +98,29 @@ class Windows : public ::testing::Test {
   HWND main_ = nullptr;
 };
 
-// A whole job through the window: the worker's progress line lands before the summary.
+// A whole job through the window: the worker's progress line lands before the summary, and
+// the newest line stays in view in a list longer than its window (a line per old copy).
 TEST_F(Windows, MainRunsAJobAndShowsItsLines) {
-  MakeFiles(dir_ / "src\\", ManyFiles(30));
-  ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", {dir_ / "src\\"}})) &&
-              MakeFiles(dir_ / "dst\\", {}) && (main_ = OpenMainWindow(ini_)));
+  std::vector<std::string> sources;
+  for (const char* name : {"a\\", "b\\", "c\\", "d\\", "e\\"}) {
+    sources.push_back(dir_ / name);
+    MakeFiles(sources.back(), ManyFiles(6));
+    MakeFiles(CopyOf(dir_ / "dst\\", sources.back()), {{"old", "x"}});
+  }
+  ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", sources})) &&
+              (main_ = OpenMainWindow(ini_)));
   MessageRecorder recorder(IDOK);
   Click(kBackupButton);
   HWND status = MainControlHandle(kStatusList);
-  ASSERT_EQ(ListCount(status), 6) << "the progress line is rewritten in place, never added";
-  EXPECT_EQ((Lines{ListGetText(status, 3), ListGetText(status, 4), ListGetText(status, 5)}),
+  ASSERT_EQ(ListCount(status), 11) << "the progress line is rewritten in place, never added";
+  EXPECT_EQ((Lines{ListGetText(status, 8), ListGetText(status, 9), ListGetText(status, 10)}),
             (Lines{"Getting list of files from source...30 Files Found",
                    "30 of 30 Files copied - 0 Files skipped", "FINISHED!  Backup is complete."}));
   EXPECT_EQ(GetText(MainControlHandle(kBackupButton)), "Backup");
+  RECT inside = {};
+  GetClientRect(status, &inside);
+  LRESULT rows = inside.bottom / SendMessageA(status, LB_GETITEMHEIGHT, 0, 0);
+  EXPECT_EQ(SendMessageA(status, LB_GETTOPINDEX, 0, 0), 11 - rows) << "the last line is not whole";
 }
 
 TEST_F(Windows, MainAddAndDelKeepTheIniInStepWithTheList) {

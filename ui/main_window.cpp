@@ -74,13 +74,17 @@ class MainHost : public JobHost {
   bool LoggingOn() override { return logging; }
   bool Silent() override { return silent; }
 
+  // A selection does not scroll a list without selections under every system: each
+  // change scrolls the newest line into view itself.
   void StatusAdd(const std::string& text, bool select) override {
     int at = ListAdd(g_handles[kStatusList], text);
     if (select && at >= 0) ListSelect(g_handles[kStatusList], at);
+    ListShowLast(g_handles[kStatusList]);
   }
   void StatusReplaceLast(const std::string& text) override {
     HWND status = g_handles[kStatusList];
     ListReplace(status, ListCount(status) - 1, text, 0);
+    ListShowLast(status);
   }
   std::string StatusLast() override {
     HWND status = g_handles[kStatusList];
@@ -111,6 +115,7 @@ class MainHost : public JobHost {
     if (!p.fresh) ListDelete(status, progressLine_ >= 0 ? progressLine_ : ListCount(status) - 1);
     progressLine_ = ListAdd(status, p.text);
     ListSelect(status, progressLine_);
+    ListShowLast(status);
     if (taskbar) taskbar->Copying(p.done, p.total);
   }
   void Listing() override {
@@ -128,6 +133,7 @@ class MainHost : public JobHost {
   int AddSkipped(const char* path) {
     HWND skipped = g_handles[kSkippedList];
     ListSelect(skipped, ListAdd(skipped, path));
+    ListShowLast(skipped);
     if (taskbar) taskbar->FileSkipped();
     return ListCount(skipped);
   }
