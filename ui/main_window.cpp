@@ -19,6 +19,8 @@ namespace {
 // The copy worker's progress line and skipped files, sent to the window.
 constexpr UINT kProgressMessage = WM_APP + 1;
 constexpr UINT kSkippedMessage = WM_APP + 2;
+// Posted at creation with the S switch: a window started hidden is never painted.
+constexpr UINT kSilentStartMessage = WM_APP + 3;
 
 HWND g_handles[kMainControlCount];
 int g_ids[kMainControlCount];
@@ -180,8 +182,7 @@ class MainHost : public JobHost {
 
 // The window's own state besides its controls: one per process, as the window is.
 struct MainState {
-  // 0 before the first paint, 1 after it, 2 when it started a silent backup.
-  int startState = 0;
+  bool silentStarted = false;
   StartOptions options;
   MainHost host;
   BackupJob job{host};
@@ -301,7 +302,7 @@ const CommandRow kCommands[] = {
 };
 
 int OnCreate(HWND form, LPARAM userData) {
-  g_main.startState = 0;
+  g_main.silentStarted = false;
   g_main.options = userData ? *reinterpret_cast<const StartOptions*>(userData) : StartOptions();
   g_main.host.silent = false;
   if (g_main.options.settingsFile.empty())
@@ -316,17 +317,16 @@ int OnCreate(HWND form, LPARAM userData) {
   g_main.host.taskbar = std::make_unique<TaskbarProgress>();
   ChangeWindowMessageFilterEx(form, g_main.taskbarButtonCreated, MSGFLT_ALLOW, nullptr);
   SetTimer(form, kMainTimerId, kMainTimerPeriod, nullptr);
+  if (g_main.options.silent) PostMessageA(form, kSilentStartMessage, 0, 0);
   return 0;
 }
 
-// Acts once: marks the window painted and, with the S switch, minimises it and runs the
-// backup right here.
-void OnFirstPaint(HWND form) {
-  if (g_main.startState != 0) return;
-  g_main.startState = 1;
-  if (!g_main.options.silent) return;
-  ShowWindow(form, SW_MINIMIZE);
-  g_main.startState = 2;
+// Runs the silent backup once, minimised when the window is shown at all; minimising a
+// window started hidden would show it.
+void OnSilentStart(HWND form) {
+  if (g_main.silentStarted || !g_main.options.silent) return;
+  g_main.silentStarted = true;
+  if (IsWindowVisible(form)) ShowWindow(form, SW_MINIMIZE);
   g_main.host.silent = true;
   g_main.job.Run();
 }
@@ -359,9 +359,9 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
     return 0;
   }
   switch (message) {
-    case WM_PAINT:
-      OnFirstPaint(form);
-      break;
+    case kSilentStartMessage:
+      OnSilentStart(form);
+      return 0;
     case kProgressMessage:
       g_main.host.ShowProgress();
       return 0;
