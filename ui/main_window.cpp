@@ -253,26 +253,41 @@ int OnBackup(int, HWND, HWND, int) {
   return 0;
 }
 
-// Opens the log in Notepad without waiting for it; a Notepad that will not start is not
-// reported.
-int OnViewLog(int, HWND, HWND, int) {
-  std::string path = LogFilePath();
-  if (!FileExists(path)) {
-    ShowMessage(nullptr, "Sorry, no log file found!", "Dadiro Vodazo Status...",
-                MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
-    return 0;
-  }
-  STARTUPINFOA startup = {};
+std::wstring SystemFolder() {
+  UINT size = GetSystemDirectoryW(nullptr, 0);
+  std::wstring folder(size, L'\0');
+  UINT length = size ? GetSystemDirectoryW(folder.data(), size) : 0;
+  folder.resize(length < size ? length : 0);
+  return folder;
+}
+
+// The system's own Notepad, never one that a folder on the search path (the current one
+// included) offers; the path quoted, as it may hold blanks. Notepad gets the default error
+// mode, not the quiet one this process runs with. It is not waited for, and a Notepad that
+// will not start is not reported.
+void OpenInNotepad(const std::string& path) {
+  std::wstring notepad = SystemFolder() + L"\\notepad.exe";
+  std::wstring commandLine = L"\"" + notepad + L"\" \"" + WideFromAnsi(path) + L"\"";
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION process = {};
-  std::string commandLine = "notepad.exe " + path;
-  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                     nullptr, nullptr, &startup, &process)) {
+  if (CreateProcessW(notepad.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                     NORMAL_PRIORITY_CLASS | CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup,
+                     &process)) {
     ScopedHandle thread(process.hThread);
     ScopedHandle started(process.hProcess);
   }
+}
+
+int OnViewLog(int, HWND, HWND, int) {
+  std::string path = LogFilePath();
+  if (FileExists(path))
+    OpenInNotepad(path);
+  else
+    ShowMessage(nullptr, "Sorry, no log file found!", "Dadiro Vodazo Status...",
+                MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
   return 0;
 }
 
