@@ -168,11 +168,17 @@ TEST_F(Windows, MainStoresDestinationAndLogSwitchAtOnce) {
   EXPECT_FALSE(IsChecked(MainControlHandle(kLogCheckBox)));
 }
 
-TEST_F(Windows, FolderDialogOffersOnlyExistingDriveLetterFolders) {
+// Existing folders only; a path that begins with two backslashes, as a share's does, only
+// for the destination. Wine serves no shares: the local device form of a folder stands in.
+TEST_F(Windows, FolderDialogOffersExistingFoldersAndSharesOnlyForTheDestination) {
   ASSERT_TRUE(WriteFileText(dir_ / "file.txt", "x"));
-  EXPECT_TRUE(FolderChoosable(dir_.path().c_str()));
-  for (std::string path : {dir_ / "missing", dir_ / "file.txt", std::string("\\\\server\\share")})
-    EXPECT_FALSE(FolderChoosable(path.c_str())) << path;
+  const std::string share = "\\\\.\\" + dir_.path();
+  for (FolderPlace place : {FolderPlace::kDriveLetter, FolderPlace::kDriveLetterOrShare}) {
+    EXPECT_TRUE(FolderChoosable(dir_.path().c_str(), place));
+    EXPECT_EQ(FolderChoosable(share.c_str(), place), place == FolderPlace::kDriveLetterOrShare);
+    for (std::string path : {dir_ / "missing", dir_ / "file.txt", std::string("\\\\server")})
+      EXPECT_FALSE(FolderChoosable(path.c_str(), place)) << path;
+  }
 }
 
 // Opened on the Backup button; Esc ends the start-up loop and the program.

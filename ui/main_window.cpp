@@ -201,7 +201,7 @@ std::vector<std::string> SourceLines() {
 int OnAdd(int, HWND form, HWND, int) {
   HWND list = g_handles[kSourceList];
   std::string start = g_settings.NumDirs > 0 ? ListGetText(list, g_settings.NumDirs - 1) : "";
-  std::string folder = ChooseFolder(form, "Select Source Folder", start);
+  std::string folder = ChooseFolder(form, "Select Source Folder", start, FolderPlace::kDriveLetter);
   if (folder.empty()) return 0;
   if (folder.back() != '\\') folder += '\\';
   for (int i = 0, n = ListCount(list); i < n; ++i) {
@@ -229,7 +229,8 @@ int OnDel(int, HWND form, HWND, int) {
 
 int OnDestination(int, HWND form, HWND, int) {
   HWND box = g_handles[kDestinationBox];
-  std::string folder = ChooseFolder(form, "Select Destination Folder", GetText(box));
+  std::string folder = ChooseFolder(form, "Select Destination Folder", GetText(box),
+                                    FolderPlace::kDriveLetterOrShare);
   if (folder.empty()) return 0;
   if (folder.back() != '\\') folder += '\\';
   SetText(box, folder);
