@@ -29,6 +29,9 @@ void PrepareWindowing() {
 }
 
 int MainRoutine(HINSTANCE) {
+  // For the whole process, so no thread (the folder dialog's own included) puts up a "no
+  // disk" box for an empty drive: the call that met it gets an error code instead.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   CoInitialize(nullptr);
   PrepareWindowing();
   std::string switches = BuildSwitchText(CommandTail(GetCommandLineA()));

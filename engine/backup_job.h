@@ -1,5 +1,5 @@
 // One whole backup, run on the user-interface thread from the Backup button or the
-// silent first paint. The job owns everything a run shares: its phase, a close asked
+// silent start. The job owns everything a run shares: its phase, a close asked
 // for mid-job, the folders reported missing or unreadable, the lock on its destination,
 // and the state the copy worker shares.
 #pragma once

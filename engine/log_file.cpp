@@ -8,6 +8,9 @@
 namespace {
 
 constexpr int kSeparatorLength = 140;
+// Lines waiting for room beyond this are lost, so a destination that stays full cannot
+// make the program's memory grow without bound.
+constexpr size_t kMaxWaitingBytes = 16u << 20;
 
 ScopedHandle OpenLog(const std::string& path, DWORD disposition) {
   return ScopedHandle(CreateFileW(FilePathW(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -58,19 +61,38 @@ void LogWriter::UsePath(const std::string& path) {
 
 std::string LogWriter::Path() { return path_.empty() ? LogFilePath() : path_; }
 
+void LogWriter::Keep(std::string line) {
+  if (waitingBytes_ + line.size() > kMaxWaitingBytes) return;
+  waitingBytes_ += line.size();
+  waiting_.push_back(std::move(line));
+}
+
+// Oldest first, each line whole, up to the first that cannot be written.
+void LogWriter::WriteWaiting() {
+  if (waiting_.empty()) return;
+  std::string path = Path();
+  QuietErrors quiet;
+  while (!waiting_.empty() && Append(path, waiting_.front())) {
+    waitingBytes_ -= waiting_.front().size();
+    waiting_.pop_front();
+  }
+}
+
 void LogWriter::Write(const std::string& text) {
   if (!host_.LoggingOn()) return;
   std::lock_guard<std::mutex> hold(lock_);
-  std::string path = Path();
   SYSTEMTIME date, time;
   GetLocalTime(&date);
   GetLocalTime(&time);
-  QuietErrors quiet;
-  Append(path, LogLine(date, time, text));
+  Keep(LogLine(date, time, text));
+  WriteWaiting();
 }
 
 void LogWriter::Close() {
   std::lock_guard<std::mutex> hold(lock_);
+  WriteWaiting();
+  waiting_.clear();
+  waitingBytes_ = 0;
   file_.Reset();
 }
 

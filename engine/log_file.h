@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -13,8 +14,9 @@ std::string LogLine(const SYSTEMTIME& date, const SYSTEMTIME& time, const std::s
 
 // Appends dated lines to the log file while the host's "Create Log File" is on; one per
 // job, used from the user-interface thread and the copy worker alike. The file stays
-// open between lines (readers may open it meanwhile) until Close; a line that cannot be
-// written is lost and the next one opens the file afresh.
+// open between lines (readers may open it meanwhile) until Close. A line that cannot be
+// written (a full or absent destination) waits in memory and goes before the next line
+// that can be written; the next line opens the file afresh.
 class LogWriter {
  public:
   explicit LogWriter(JobHost& host) : host_(host) {}
@@ -22,13 +24,16 @@ class LogWriter {
   // At a job's start: separator line appended to an existing log, which is deleted when
   // its size before that + 140 exceeds maxLogSize.
   void ApplySizeRule(int maxLogSize);
-  // Lets go of the file: at a job's end, and before anything deletes what may hold it.
+  // Writes what still waits, where it can, and lets go of the file: at a job's end. What
+  // still cannot be written is dropped, so no later job's log receives it.
   void Close();
   // The log a job writes to, fixed as it starts; empty: wherever the settings say now.
   void UsePath(const std::string& path);
 
  private:
   bool Append(const std::string& path, const std::string& line);
+  void Keep(std::string line);
+  void WriteWaiting();
 
   JobHost& host_;
   // The two threads take turns here; nothing that waits for another thread (such as a
@@ -37,5 +42,8 @@ class LogWriter {
   ScopedHandle file_;
   std::string openPath_;
   std::string path_;
+  // Lines not written yet, oldest first, and their size, which stays within a cap.
+  std::deque<std::string> waiting_;
+  size_t waitingBytes_ = 0;
   std::string Path();
 };

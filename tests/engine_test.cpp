@@ -201,7 +201,7 @@ TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize)
   std::map<char, int> next;
   for (const std::string& t : texts)  // each thread's lines whole and in its own order
     EXPECT_EQ(t, std::to_string(next[t.back()]++) + std::string(200, t.back()));
-  // A reader sharing writing opens it mid-job; one holding it unshared costs that line only.
+  // A reader sharing writing opens it mid-job; one holding it unshared only delays a line.
   ScopedHandle reader(CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
   writer.Write("while read");
@@ -212,7 +212,7 @@ TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize)
   holder.reset();
   writer.Write("after");
   texts = LogTexts(log);
-  EXPECT_EQ(Lines(texts.begin() + 450, texts.end()), (Lines{"while read", "after"}));
+  EXPECT_EQ(Lines(texts.begin() + 450, texts.end()), (Lines{"while read", "while held", "after"}));
   // The size rule, logging on or off: the limit less 140 gets a separator, a byte more goes.
   host.logging = false;
   writer.Close();
@@ -294,15 +294,22 @@ TEST(DestinationLock, OneJobPerFolderHoweverItIsNamedAndTheUsersFilesStay) {
   EXPECT_EQ(Attributes(dir / "to2\\plain") & hiddenSystem, hiddenSystem);
 }
 
-// Drive Q: is a small volume of its own (scripts/make-full-disk.sh). The new copy is
-// written beside the older one, so it must fit beside it; the space a failed copy took is
-// free again for the next file.
-TEST_F(Engine, OnAFullDiskAFailedCopyLeavesTheOlderCopyAndNoTruncatedFile) {
-  ULARGE_INTEGER total = {}, free = {};
+// Drive Q: is a small volume of its own (scripts/make-full-disk.sh); "" when it is ready
+// to be filled, else why not.
+std::string FullDiskMissing() {
+  ULARGE_INTEGER total = {};
   if (GetDriveTypeA("Q:\\") == DRIVE_NO_ROOT_DIR)
-    GTEST_SKIP() << "drive Q: is not prepared; run scripts/make-full-disk.sh on this prefix";
-  if (!GetDiskFreeSpaceExA("Q:\\", &free, &total, nullptr) || total.QuadPart > (16u << 20))
-    GTEST_SKIP() << "drive Q: is not a small test volume, so it is not filled";
+    return "drive Q: is not prepared; run scripts/make-full-disk.sh on this prefix";
+  if (!GetDiskFreeSpaceExA("Q:\\", nullptr, &total, nullptr) || total.QuadPart > (16u << 20))
+    return "drive Q: is not a small test volume, so it is not filled";
+  return "";
+}
+
+// The new copy is written beside the older one, so it must fit beside it; the space a
+// failed copy took is free again for the next file.
+TEST_F(Engine, OnAFullDiskAFailedCopyLeavesTheOlderCopyAndNoTruncatedFile) {
+  if (std::string why = FullDiskMissing(); !why.empty()) GTEST_SKIP() << why;
+  ULARGE_INTEGER free = {};
   const size_t kKiB = 1024;
   std::string q = "Q:\\stowly-full-" + std::to_string(GetCurrentProcessId()) + "\\";
   const std::string older = std::string(200 * kKiB, 'o'), after = std::string(400 * kKiB, 'a');
@@ -318,6 +325,32 @@ TEST_F(Engine, OnAFullDiskAFailedCopyLeavesTheOlderCopyAndNoTruncatedFile) {
               (Files{{"small", "s"}, {"big", older}, {"after", after}}));
   EXPECT_EQ(LogTexts(log)[2], "  2   Error - Disk full.  " + src + "big");
   EXPECT_EQ(host.skippedLabel, "1 Skipped files - See log for details");
+  RemoveTree(q);
+}
+
+// Lines that find the volume full wait and land, in order, with the next line that finds
+// room, or when the log is closed.
+TEST_F(Engine, OnAFullDiskTheLogsLinesWaitForRoomAndKeepTheirOrder) {
+  if (std::string why = FullDiskMissing(); !why.empty()) GTEST_SKIP() << why;
+  std::string q = "Q:\\stowly-log-" + std::to_string(GetCurrentProcessId()) + "\\";
+  std::string ballast = q + "ballast", wide(5000, 'w');  // wider than a block's rest
+  auto fill = [&] {
+    ULARGE_INTEGER free = {};
+    GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
+    return WriteFileText(ballast, std::string(free.QuadPart, 'x'));
+  };
+  ASSERT_TRUE(MakeFiles(q, {}) && fill());
+  LogWriter writer(host);
+  writer.UsePath(q + "Stowly.log");
+  writer.Write("one"), writer.Write("two");
+  EXPECT_EQ(LogTexts(q + "Stowly.log"), Lines{}) << "the volume is not full";
+  DeleteFileA(ballast.c_str());
+  writer.Write("three");
+  ASSERT_TRUE(fill());
+  writer.Write(wide);
+  DeleteFileA(ballast.c_str());
+  writer.Close();
+  EXPECT_EQ(LogTexts(q + "Stowly.log"), (Lines{"one", "two", "three", wide}));
   RemoveTree(q);
 }
 

@@ -98,19 +98,29 @@ class Windows : public ::testing::Test {
   HWND main_ = nullptr;
 };
 
-// A whole job through the window: the worker's progress line lands before the summary.
+// A whole job through the window: the worker's progress line lands before the summary, and
+// the newest line stays in view in a list longer than its window (a line per old copy).
 TEST_F(Windows, MainRunsAJobAndShowsItsLines) {
-  MakeFiles(dir_ / "src\\", ManyFiles(30));
-  ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", {dir_ / "src\\"}})) &&
-              MakeFiles(dir_ / "dst\\", {}) && (main_ = OpenMainWindow(ini_)));
+  std::vector<std::string> sources;
+  for (const char* name : {"a\\", "b\\", "c\\", "d\\", "e\\"}) {
+    sources.push_back(dir_ / name);
+    MakeFiles(sources.back(), ManyFiles(6));
+    MakeFiles(CopyOf(dir_ / "dst\\", sources.back()), {{"old", "x"}});
+  }
+  ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", sources})) &&
+              (main_ = OpenMainWindow(ini_)));
   MessageRecorder recorder(IDOK);
   Click(kBackupButton);
   HWND status = MainControlHandle(kStatusList);
-  ASSERT_EQ(ListCount(status), 6) << "the progress line is rewritten in place, never added";
-  EXPECT_EQ((Lines{ListGetText(status, 3), ListGetText(status, 4), ListGetText(status, 5)}),
+  ASSERT_EQ(ListCount(status), 11) << "the progress line is rewritten in place, never added";
+  EXPECT_EQ((Lines{ListGetText(status, 8), ListGetText(status, 9), ListGetText(status, 10)}),
             (Lines{"Getting list of files from source...30 Files Found",
                    "30 of 30 Files copied - 0 Files skipped", "FINISHED!  Backup is complete."}));
   EXPECT_EQ(GetText(MainControlHandle(kBackupButton)), "Backup");
+  RECT inside = {};
+  GetClientRect(status, &inside);
+  LRESULT rows = inside.bottom / SendMessageA(status, LB_GETITEMHEIGHT, 0, 0);
+  EXPECT_EQ(SendMessageA(status, LB_GETTOPINDEX, 0, 0), 11 - rows) << "the last line is not whole";
 }
 
 TEST_F(Windows, MainAddAndDelKeepTheIniInStepWithTheList) {
@@ -158,11 +168,17 @@ TEST_F(Windows, MainStoresDestinationAndLogSwitchAtOnce) {
   EXPECT_FALSE(IsChecked(MainControlHandle(kLogCheckBox)));
 }
 
-TEST_F(Windows, FolderDialogOffersOnlyExistingDriveLetterFolders) {
+// Existing folders only; a path that begins with two backslashes, as a share's does, only
+// for the destination. Wine serves no shares: the local device form of a folder stands in.
+TEST_F(Windows, FolderDialogOffersExistingFoldersAndSharesOnlyForTheDestination) {
   ASSERT_TRUE(WriteFileText(dir_ / "file.txt", "x"));
-  EXPECT_TRUE(FolderChoosable(dir_.path().c_str()));
-  for (std::string path : {dir_ / "missing", dir_ / "file.txt", std::string("\\\\server\\share")})
-    EXPECT_FALSE(FolderChoosable(path.c_str())) << path;
+  const std::string share = "\\\\.\\" + dir_.path();
+  for (FolderPlace place : {FolderPlace::kDriveLetter, FolderPlace::kDriveLetterOrShare}) {
+    EXPECT_TRUE(FolderChoosable(dir_.path().c_str(), place));
+    EXPECT_EQ(FolderChoosable(share.c_str(), place), place == FolderPlace::kDriveLetterOrShare);
+    for (std::string path : {dir_ / "missing", dir_ / "file.txt", std::string("\\\\server")})
+      EXPECT_FALSE(FolderChoosable(path.c_str(), place)) << path;
+  }
 }
 
 // Opened on the Backup button; Esc ends the start-up loop and the program.
@@ -181,6 +197,26 @@ TEST_F(Windows, MainOpensOnBackupAndEscapeQuits) {
   g_quitRequested = false;
   MSG msg;
   EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// Started hidden (by a script or a scheduled task), the window is never painted, yet the
+// silent run starts and never shows it. Wine shows a window started hidden all the same,
+// so here it is hidden before it can be painted.
+TEST_F(Windows, ASilentRunNeedsNoPaintAndLeavesAHiddenWindowHidden) {
+  ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", {dir_ / "src\\"}})) &&
+              MakeFiles(dir_ / "src\\", {}) && MakeFiles(dir_ / "dst\\", {}));
+  CloseMainWindow();
+  StartOptions options{true, false, ini_};
+  ShowWindow(reinterpret_cast<HWND>(
+                 ShowForm(MainFormDef(), nullptr, 0, reinterpret_cast<LPARAM>(&options))),
+             SW_HIDE);
+  static bool s_shown = false;
+  UINT_PTR timer = SetTimer(nullptr, 0, 5, [](HWND, UINT, UINT_PTR, DWORD) {
+    s_shown = s_shown || IsWindowVisible(MainWindow());
+  });
+  for (int i = 0; i < 1000 && MainWindow(); ++i) PumpFor(10);
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(MainWindow() == nullptr && !s_shown) << "the run never ended, or showed itself";
 }
 
 // A quit request taken by the job's own pump (the window destroyed, the session ending) is

@@ -87,6 +87,12 @@ int ListSelect(HWND h, int index) {
   return static_cast<int>(SendMessageA(h, LB_SETCURSEL, static_cast<WPARAM>(index), 0));
 }
 
+// A list with no integral height stops scrolling where its last line is whole.
+void ListShowLast(HWND h) {
+  int count = ListCount(h);
+  if (count > 0) SendMessageA(h, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
+}
+
 HTREEITEM TreeInsert(HWND h, HTREEITEM parent, const std::string& text, LPARAM data, int image,
                      int selectedImage) {
   if (!IsWindow(h)) return nullptr;

@@ -22,6 +22,8 @@ std::string ListGetText(HWND h, int index);
 void ListReplace(HWND h, int index, const std::string& text, LPARAM data);
 void ListClear(HWND h);
 int ListSelect(HWND h, int index);
+// Scrolls so that the last line is fully in view; the selection stays as it is.
+void ListShowLast(HWND h);
 
 HTREEITEM TreeInsert(HWND h, HTREEITEM parent, const std::string& text, LPARAM data, int image,
                      int selectedImage);

@@ -9,13 +9,20 @@ std::string (*g_chooseFolderHook)(HWND, const char*, const std::string&) = nullp
 
 namespace {
 
-int CALLBACK FolderDialogCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM startFolder) {
+struct FolderRequest {
+  const char* startFolder;
+  FolderPlace place;
+};
+
+int CALLBACK FolderDialogCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM data) {
+  const auto* request = reinterpret_cast<const FolderRequest*>(data);
   if (message == BFFM_INITIALIZED) {
-    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, startFolder);
+    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(request->startFolder));
   } else if (message == BFFM_SELCHANGED) {
+    // A server (\\server) has no path of its own, so it is never offered.
     char path[MAX_PATH] = {};
     auto* item = reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam);
-    if (!item || !SHGetPathFromIDListA(item, path) || !FolderChoosable(path))
+    if (!item || !SHGetPathFromIDListA(item, path) || !FolderChoosable(path, request->place))
       SendMessageA(dialog, BFFM_ENABLEOK, 0, 0);
   }
   return 0;
@@ -28,19 +35,24 @@ int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT f
   return MessageBoxA(owner, text.c_str(), caption, flags);
 }
 
-bool FolderChoosable(const char* path) {
-  return path && path[0] && path[1] == ':' && IsFolder(path);
+bool FolderChoosable(const char* path, FolderPlace place) {
+  if (!path || !path[0]) return false;
+  bool share = path[0] == '\\' && path[1] == '\\' && place == FolderPlace::kDriveLetterOrShare;
+  return (path[1] == ':' || share) && IsFolder(path);
 }
 
-std::string ChooseFolder(HWND owner, const char* title, const std::string& startFolder) {
+// The tree reaches the network's servers and shares (no flag keeps it above the domain or
+// to file-system ancestors); the callback decides which folders may be chosen.
+std::string ChooseFolder(HWND owner, const char* title, const std::string& startFolder,
+                         FolderPlace place) {
   if (g_chooseFolderHook) return g_chooseFolderHook(owner, title, startFolder);
+  FolderRequest request = {startFolder.c_str(), place};
   BROWSEINFOA info = {};
   info.hwndOwner = owner;
   info.lpszTitle = title;
-  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_RETURNFSANCESTORS |
-                 BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
   info.lpfn = FolderDialogCallback;
-  info.lParam = reinterpret_cast<LPARAM>(startFolder.c_str());
+  info.lParam = reinterpret_cast<LPARAM>(&request);
   PIDLIST_ABSOLUTE item = SHBrowseForFolderA(&info);
   if (!item) return {};
   char path[MAX_PATH] = {};

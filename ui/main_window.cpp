@@ -19,6 +19,8 @@ namespace {
 // The copy worker's progress line and skipped files, sent to the window.
 constexpr UINT kProgressMessage = WM_APP + 1;
 constexpr UINT kSkippedMessage = WM_APP + 2;
+// Posted at creation with the S switch: a window started hidden is never painted.
+constexpr UINT kSilentStartMessage = WM_APP + 3;
 
 HWND g_handles[kMainControlCount];
 int g_ids[kMainControlCount];
@@ -74,13 +76,17 @@ class MainHost : public JobHost {
   bool LoggingOn() override { return logging; }
   bool Silent() override { return silent; }
 
+  // A selection does not scroll a list without selections under every system: each
+  // change scrolls the newest line into view itself.
   void StatusAdd(const std::string& text, bool select) override {
     int at = ListAdd(g_handles[kStatusList], text);
     if (select && at >= 0) ListSelect(g_handles[kStatusList], at);
+    ListShowLast(g_handles[kStatusList]);
   }
   void StatusReplaceLast(const std::string& text) override {
     HWND status = g_handles[kStatusList];
     ListReplace(status, ListCount(status) - 1, text, 0);
+    ListShowLast(status);
   }
   std::string StatusLast() override {
     HWND status = g_handles[kStatusList];
@@ -111,6 +117,7 @@ class MainHost : public JobHost {
     if (!p.fresh) ListDelete(status, progressLine_ >= 0 ? progressLine_ : ListCount(status) - 1);
     progressLine_ = ListAdd(status, p.text);
     ListSelect(status, progressLine_);
+    ListShowLast(status);
     if (taskbar) taskbar->Copying(p.done, p.total);
   }
   void Listing() override {
@@ -128,6 +135,7 @@ class MainHost : public JobHost {
   int AddSkipped(const char* path) {
     HWND skipped = g_handles[kSkippedList];
     ListSelect(skipped, ListAdd(skipped, path));
+    ListShowLast(skipped);
     if (taskbar) taskbar->FileSkipped();
     return ListCount(skipped);
   }
@@ -174,8 +182,7 @@ class MainHost : public JobHost {
 
 // The window's own state besides its controls: one per process, as the window is.
 struct MainState {
-  // 0 before the first paint, 1 after it, 2 when it started a silent backup.
-  int startState = 0;
+  bool silentStarted = false;
   StartOptions options;
   MainHost host;
   BackupJob job{host};
@@ -194,7 +201,7 @@ std::vector<std::string> SourceLines() {
 int OnAdd(int, HWND form, HWND, int) {
   HWND list = g_handles[kSourceList];
   std::string start = g_settings.NumDirs > 0 ? ListGetText(list, g_settings.NumDirs - 1) : "";
-  std::string folder = ChooseFolder(form, "Select Source Folder", start);
+  std::string folder = ChooseFolder(form, "Select Source Folder", start, FolderPlace::kDriveLetter);
   if (folder.empty()) return 0;
   if (folder.back() != '\\') folder += '\\';
   for (int i = 0, n = ListCount(list); i < n; ++i) {
@@ -222,7 +229,8 @@ int OnDel(int, HWND form, HWND, int) {
 
 int OnDestination(int, HWND form, HWND, int) {
   HWND box = g_handles[kDestinationBox];
-  std::string folder = ChooseFolder(form, "Select Destination Folder", GetText(box));
+  std::string folder = ChooseFolder(form, "Select Destination Folder", GetText(box),
+                                    FolderPlace::kDriveLetterOrShare);
   if (folder.empty()) return 0;
   if (folder.back() != '\\') folder += '\\';
   SetText(box, folder);
@@ -246,26 +254,41 @@ int OnBackup(int, HWND, HWND, int) {
   return 0;
 }
 
-// Opens the log in Notepad without waiting for it; a Notepad that will not start is not
-// reported.
-int OnViewLog(int, HWND, HWND, int) {
-  std::string path = LogFilePath();
-  if (!FileExists(path)) {
-    ShowMessage(nullptr, "Sorry, no log file found!", "Dadiro Vodazo Status...",
-                MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
-    return 0;
-  }
-  STARTUPINFOA startup = {};
+std::wstring SystemFolder() {
+  UINT size = GetSystemDirectoryW(nullptr, 0);
+  std::wstring folder(size, L'\0');
+  UINT length = size ? GetSystemDirectoryW(folder.data(), size) : 0;
+  folder.resize(length < size ? length : 0);
+  return folder;
+}
+
+// The system's own Notepad, never one that a folder on the search path (the current one
+// included) offers; the path quoted, as it may hold blanks. Notepad gets the default error
+// mode, not the quiet one this process runs with. It is not waited for, and a Notepad that
+// will not start is not reported.
+void OpenInNotepad(const std::string& path) {
+  std::wstring notepad = SystemFolder() + L"\\notepad.exe";
+  std::wstring commandLine = L"\"" + notepad + L"\" \"" + WideFromAnsi(path) + L"\"";
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION process = {};
-  std::string commandLine = "notepad.exe " + path;
-  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                     nullptr, nullptr, &startup, &process)) {
+  if (CreateProcessW(notepad.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                     NORMAL_PRIORITY_CLASS | CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup,
+                     &process)) {
     ScopedHandle thread(process.hThread);
     ScopedHandle started(process.hProcess);
   }
+}
+
+int OnViewLog(int, HWND, HWND, int) {
+  std::string path = LogFilePath();
+  if (FileExists(path))
+    OpenInNotepad(path);
+  else
+    ShowMessage(nullptr, "Sorry, no log file found!", "Dadiro Vodazo Status...",
+                MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
   return 0;
 }
 
@@ -295,7 +318,7 @@ const CommandRow kCommands[] = {
 };
 
 int OnCreate(HWND form, LPARAM userData) {
-  g_main.startState = 0;
+  g_main.silentStarted = false;
   g_main.options = userData ? *reinterpret_cast<const StartOptions*>(userData) : StartOptions();
   g_main.host.silent = false;
   if (g_main.options.settingsFile.empty())
@@ -310,17 +333,16 @@ int OnCreate(HWND form, LPARAM userData) {
   g_main.host.taskbar = std::make_unique<TaskbarProgress>();
   ChangeWindowMessageFilterEx(form, g_main.taskbarButtonCreated, MSGFLT_ALLOW, nullptr);
   SetTimer(form, kMainTimerId, kMainTimerPeriod, nullptr);
+  if (g_main.options.silent) PostMessageA(form, kSilentStartMessage, 0, 0);
   return 0;
 }
 
-// Acts once: marks the window painted and, with the S switch, minimises it and runs the
-// backup right here.
-void OnFirstPaint(HWND form) {
-  if (g_main.startState != 0) return;
-  g_main.startState = 1;
-  if (!g_main.options.silent) return;
-  ShowWindow(form, SW_MINIMIZE);
-  g_main.startState = 2;
+// Runs the silent backup once, minimised when the window is shown at all; minimising a
+// window started hidden would show it.
+void OnSilentStart(HWND form) {
+  if (g_main.silentStarted || !g_main.options.silent) return;
+  g_main.silentStarted = true;
+  if (IsWindowVisible(form)) ShowWindow(form, SW_MINIMIZE);
   g_main.host.silent = true;
   g_main.job.Run();
 }
@@ -353,9 +375,9 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
     return 0;
   }
   switch (message) {
-    case WM_PAINT:
-      OnFirstPaint(form);
-      break;
+    case kSilentStartMessage:
+      OnSilentStart(form);
+      return 0;
     case kProgressMessage:
       g_main.host.ShowProgress();
       return 0;

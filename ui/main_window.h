@@ -34,7 +34,7 @@ inline constexpr UINT kMainTimerPeriod = 500;
 
 // What the command line asks of the main window; passed as ShowForm's user data.
 struct StartOptions {
-  bool silent = false;       // the S switch: minimised, one backup, then close
+  bool silent = false;       // the S switch: minimised (or hidden), one backup, then close
   bool local = false;        // the L switch: the settings file beside the exe
   std::string settingsFile;  // when set, used instead of either place (tests)
 };
