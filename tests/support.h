@@ -186,6 +186,7 @@ bool HostSymlink(const std::string& link, const std::string& target);
 void RemoveTreeOnHost(const std::string& folder);
 
 // A drive letter mapped to a folder as Wine maps drives; unmapped when the object goes.
+// The test programs share one prefix and run side by side, so each takes letters of its own.
 class MappedDrive {
  public:
   MappedDrive(char letter, const std::string& folder);
