@@ -190,7 +190,7 @@ void Lister::ListEntries(const std::string& folder, bool root,
   }
   do {
     if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-    std::string path = folder + AnsiFromWide(data.cFileName);
+    std::string path = folder + Utf8FromWide(data.cFileName);
     bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isFolder)
       subfolders.emplace_back(path + "\\",

@@ -12,29 +12,29 @@ bool IsDriveLevel(const std::string& level) { return level.size() == 2 && level[
 
 }  // namespace
 
-std::wstring WideFromAnsi(const std::string& text) {
+std::wstring WideFromUtf8(const std::string& text) {
   if (text.empty()) return {};
   int length =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (length <= 0) return {};
   std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   return wide;
 }
 
-std::string AnsiFromWide(const std::wstring& text) {
+std::string Utf8FromWide(const std::wstring& text) {
   if (text.empty()) return {};
-  int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
+  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
                                    0, nullptr, nullptr);
   if (length <= 0) return {};
-  std::string ansi(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), length,
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length,
                       nullptr, nullptr);
-  return ansi;
+  return utf8;
 }
 
 std::wstring FilePathW(const std::string& path) {
-  std::wstring wide = WideFromAnsi(path);
+  std::wstring wide = WideFromUtf8(path);
   if (wide.size() < kPlainPathLimit || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
   DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return wide;

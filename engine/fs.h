@@ -6,9 +6,10 @@
 
 #include <string>
 
-// The engine's paths are ANSI text (UTF-8 under the manifest's code page).
-std::wstring WideFromAnsi(const std::string& text);
-std::string AnsiFromWide(const std::wstring& text);
+// The engine's paths are UTF-8 text, converted as such whatever the process's code page:
+// before Windows 10 1903 the manifest cannot make it UTF-8, and names would become "?".
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const std::wstring& text);
 // The path for a W file call: as it is below the plain-path limit, else made absolute and
 // prefixed with \\?\ (\\?\UNC\ for a network path).
 std::wstring FilePathW(const std::string& path);

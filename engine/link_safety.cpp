@@ -34,7 +34,7 @@ DWORD ReadEntries(const std::string& folder, std::vector<Entry>& entries) {
     std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
     bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    std::string path = folder + AnsiFromWide(name) + (isFolder ? "\\" : "");
+    std::string path = folder + Utf8FromWide(name) + (isFolder ? "\\" : "");
     entries.push_back(
         {path, isFolder, (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
   } while (FindNextFileW(find.get(), &data));

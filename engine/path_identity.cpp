@@ -131,7 +131,7 @@ bool FolderBelowIsAny(const std::string& folder, const std::vector<FolderIdentit
       std::wstring name = data.cFileName;
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..") continue;
       if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        subfolders.push_back(folder + AnsiFromWide(name) + "\\");
+        subfolders.push_back(folder + Utf8FromWide(name) + "\\");
     }
   }
   for (const std::string& subfolder : subfolders) {

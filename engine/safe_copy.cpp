@@ -119,7 +119,7 @@ void ClearArchive(const std::wstring& source) {
 std::string PartialCopyPath(const std::string& destination, const std::string& source) {
   const std::string folder = FolderOf(destination);
   const std::string name = destination.substr(folder.size());
-  std::string partial = WideFromAnsi(name).size() + kSuffixLength <= kLongestName
+  std::string partial = WideFromUtf8(name).size() + kSuffixLength <= kLongestName
                             ? destination + kPartialSuffix
                             : folder + ShortName(name, 0);
   // A source file of that name has its own copy there, which the temporary must not be.
@@ -136,7 +136,7 @@ void RemovePartialCopiesIn(const std::string& folder, const std::string& sourceF
   WIN32_FIND_DATAW data;
   ScopedFind find(FindFirstFileW(FilePathW(folder + "*" + kPartialSuffix).c_str(), &data));
   for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
-    const std::string name = AnsiFromWide(data.cFileName);
+    const std::string name = Utf8FromWide(data.cFileName);
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !FileExists(sourceFolder + name))
       DeleteAnyFile(folder + name);
   }

@@ -9,14 +9,18 @@ std::string (*g_chooseFolderHook)(HWND, const char*, const std::string&) = nullp
 
 namespace {
 
+// The item's file-system path, read wide so that no name passes through the ANSI code page.
+std::string PathOfItem(PCIDLIST_ABSOLUTE item) {
+  wchar_t path[MAX_PATH] = {};
+  return item && SHGetPathFromIDListW(item, path) ? Utf8FromWide(path) : std::string();
+}
+
 int CALLBACK FolderDialogCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM startFolder) {
   if (message == BFFM_INITIALIZED) {
-    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, startFolder);
+    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, startFolder);
   } else if (message == BFFM_SELCHANGED) {
-    char path[MAX_PATH] = {};
-    auto* item = reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam);
-    if (!item || !SHGetPathFromIDListA(item, path) || !FolderChoosable(path))
-      SendMessageA(dialog, BFFM_ENABLEOK, 0, 0);
+    std::string path = PathOfItem(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam));
+    if (path.empty() || !FolderChoosable(path.c_str())) SendMessageA(dialog, BFFM_ENABLEOK, 0, 0);
   }
   return 0;
 }
@@ -40,11 +44,11 @@ std::string ChooseFolder(HWND owner, const char* title, const std::string& start
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_RETURNFSANCESTORS |
                  BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
   info.lpfn = FolderDialogCallback;
-  info.lParam = reinterpret_cast<LPARAM>(startFolder.c_str());
+  const std::wstring start = WideFromUtf8(startFolder);
+  info.lParam = reinterpret_cast<LPARAM>(start.c_str());
   PIDLIST_ABSOLUTE item = SHBrowseForFolderA(&info);
   if (!item) return {};
-  char path[MAX_PATH] = {};
-  BOOL converted = SHGetPathFromIDListA(item, path);
+  std::string path = PathOfItem(item);
   CoTaskMemFree(item);
-  return converted ? std::string(path) : std::string();
+  return path;
 }

@@ -255,13 +255,13 @@ int OnViewLog(int, HWND, HWND, int) {
                 MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
     return 0;
   }
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION process = {};
-  std::string commandLine = "notepad.exe " + path;
-  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+  std::wstring commandLine = L"notepad.exe " + WideFromUtf8(path);
+  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                      nullptr, nullptr, &startup, &process)) {
     ScopedHandle thread(process.hThread);
     ScopedHandle started(process.hProcess);
