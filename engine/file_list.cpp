@@ -4,42 +4,14 @@
 
 #include <memory>
 #include <set>
-#include <tuple>
 #include <unordered_set>
 
 #include "engine/failure.h"
 #include "engine/fs.h"
+#include "engine/path_identity.h"
 #include "engine/safe_copy.h"
 
 namespace {
-
-// A folder's identity on its volume; a junction or symbolic link has its target's.
-using FolderKey = std::tuple<DWORD, DWORD, DWORD>;
-
-// The real path is left empty when the volume cannot give it.
-bool ReadFolderKey(const std::wstring& folderW, FolderKey& key, std::wstring* finalPath) {
-  QuietErrors quiet;
-  ScopedHandle folder(CreateFileW(folderW.c_str(), 0,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(folder.get(), &info)) return false;
-  key = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  if (finalPath) {
-    std::wstring buffer(32768, L'\0');
-    DWORD length = GetFinalPathNameByHandleW(folder.get(), buffer.data(),
-                                             static_cast<DWORD>(buffer.size()), 0);
-    if (length > 0 && length < buffer.size()) {
-      buffer.resize(length);
-      if (buffer.back() != L'\\') buffer += L'\\';
-      *finalPath = buffer;
-    }
-  }
-  return true;
-}
-
-bool KnownKey(const FolderKey& key) { return std::get<1>(key) != 0 || std::get<2>(key) != 0; }
 
 bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
   return text.size() >= prefix.size() &&
@@ -98,13 +70,13 @@ class Lister {
     if (root.empty() || root.back() != '\\') root += '\\';
     bool source = options_.mode == ListingMode::kSource;
     if (source && !options_.fullMirror) admitAgainst_ = options_.destination;
-    FolderKey key;
+    FolderIdentity identity;
     std::wstring rootPath;
     if (source && !options_.destination.empty() &&
-        ReadFolderKey(FilePathW(options_.destination), key, nullptr) && KnownKey(key))
-      destinationKey_ = key;
-    if (ReadFolderKey(FilePathW(root), key, &rootPath)) {
-      if (KnownKey(key)) visited_.insert(key);
+        ReadFolderIdentity(options_.destination, identity) && identity.known())
+      destination_ = identity;
+    if (ReadFolderIdentity(root, identity, &rootPath)) {
+      if (identity.known()) visited_.insert(identity);
       if (!rootPath.empty()) listedTrees_.push_back(rootPath);
     }
     ListFolder(root, true);
@@ -127,8 +99,8 @@ class Lister {
   // Fast Mirror's destination; empty when every file is admitted.
   std::string admitAgainst_;
   // The destination folder as its volume knows it: never entered from a source.
-  FolderKey destinationKey_{0, 0, 0};
-  std::set<FolderKey> visited_;  // the root's and every followed link's target
+  FolderIdentity destination_;
+  std::set<FolderIdentity> visited_;  // the root's and every followed link's target
   // The real paths of the listed root and of every link followed.
   std::vector<std::wstring> listedTrees_;
   // The running count is shown at most this often: each showing is window traffic.
@@ -143,21 +115,21 @@ class Lister {
 bool Lister::ShouldDescend(const std::string& folder, bool isLink) {
   if (!isLink) return true;
   if (options_.mode == ListingMode::kDestination) return false;
-  FolderKey key;
+  FolderIdentity identity;
   std::wstring target;
-  if (!ReadFolderKey(FilePathW(folder), key, &target)) return true;
-  if (KnownKey(key) && key == destinationKey_) {
+  if (!ReadFolderIdentity(folder, identity, &target)) return true;
+  if (identity.known() && identity == destination_) {
     if (report_) report_->linksIntoDestination.push_back(folder);
     return false;
   }
-  bool listedAlready = KnownKey(key) && visited_.count(key);
+  bool listedAlready = identity.known() && visited_.count(identity);
   for (const std::wstring& tree : listedTrees_)
     if (!target.empty() && StartsWithIgnoringCase(target, tree)) listedAlready = true;
   if (listedAlready) {
     if (report_) report_->linksListedAlready.push_back(folder);
     return false;
   }
-  if (KnownKey(key)) visited_.insert(key);
+  if (identity.known()) visited_.insert(identity);
   if (!target.empty()) listedTrees_.push_back(target);
   return true;
 }

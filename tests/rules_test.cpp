@@ -57,7 +57,7 @@ bool FakeVolumes(const std::string& folder, FolderIdentity& identity) {
                           "M:\\", "M:\\A\\",      "M:\\B\\"};
   auto at = std::find(existing.begin(), existing.end(), name);
   bool m = name[0] == 'M';
-  identity = {m ? 7u : 1u, m ? 0u : 1u + static_cast<ULONGLONG>(at - existing.begin())};
+  identity = {m ? 7u : 1u, 0, m ? 0u : 1u + static_cast<ULONGLONG>(at - existing.begin())};
   return at != existing.end();
 }
 
@@ -96,6 +96,14 @@ TEST(Rules, ContainmentIsByIdentityAndEveryWayACopyMeetsASourceIsIllegal) {
   IsIllegalConfiguration("D:\\Backup\\New\\", {"S:\\Data\\", "T:\\Notes\\", "S:\\X\\", "M:\\A\\"},
                          counting);
   for (const auto& [folder, count] : reads) EXPECT_EQ(count, 1) << folder;
+  // ReFS's 128-bit IDs may share their low half; a volume without them (all zero) gives its
+  // 64-bit index. Wine gives no such IDs, so they come as the system would hand them.
+  BY_HANDLE_FILE_INFORMATION info = {};
+  info.dwVolumeSerialNumber = 9, info.nFileIndexHigh = 1, info.nFileIndexLow = 4;
+  FILE_ID_INFO a = {5, {}}, b = {5, {}}, none = {5, {}};
+  a.FileId.Identifier[0] = b.FileId.Identifier[0] = 4, b.FileId.Identifier[15] = 1;
+  EXPECT_NE(IdentityFrom(&a, info), IdentityFrom(&b, info));
+  EXPECT_EQ(IdentityFrom(&none, info), (FolderIdentity{9, 0, (1ull << 32) | 4}));
 }
 
 TEST(Rules, LogLinesFailureMessagesAndNumbers) {
