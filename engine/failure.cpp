@@ -68,6 +68,8 @@ const char* FailureMessage(int code) {
       return "The destination folder is reached through a link.";
     case kFolderInTheWay:
       return "A folder of this name is in the way at the destination.";
+    case kOnlineOnly:
+      return "Online-only file, not on this PC.";
     default:
       return "Unknown error!";
   }

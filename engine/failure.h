@@ -14,6 +14,8 @@ inline constexpr int kSameDestination = 58;
 inline constexpr int kThroughLink = 59;
 // A folder stands where the copy of a file goes, and holds files: it is not removed.
 inline constexpr int kFolderInTheWay = 57;
+// A file whose data is only with its cloud provider: it is not fetched.
+inline constexpr int kOnlineOnly = 56;
 // Given to the few Win32 errors below 40 that no row of the table names.
 inline constexpr int kUnclassified = 51;
 

@@ -87,6 +87,8 @@ class Lister {
   void ListFolder(const std::string& folder, bool root);
   void ListEntries(const std::string& folder, bool root,
                    std::vector<std::pair<std::string, bool>>& subfolders);
+  void Take(const std::string& folder, const WIN32_FIND_DATAW& data,
+            const DestinationFolder* copies, std::vector<std::pair<std::string, bool>>& subfolders);
   bool ShouldDescend(const std::string& folder, bool isLink);
   void Append(std::string path);
 
@@ -160,17 +162,28 @@ void Lister::ListEntries(const std::string& folder, bool root,
     if (!missing && report_) report_->unreadable.emplace_back(folder, FailureCodeFromWin32(error));
     return;
   }
-  do {
-    if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-    std::string path = folder + Utf8FromWide(data.cFileName);
-    bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder)
-      subfolders.emplace_back(path + "\\",
-                              (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
-    else if (!copies || !copies->Holds(data.cFileName) ||
-             (data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE))
-      Append(std::move(path));
-  } while (FindNextFileW(find.get(), &data));
+  do Take(folder, data, copies.get(), subfolders);
+  while (FindNextFileW(find.get(), &data));
+}
+
+// One entry of a folder. An online-only file is not fetched (fetching them all can fill the
+// disk): its copy stays, as its source is still there, and it is reported.
+void Lister::Take(const std::string& folder, const WIN32_FIND_DATAW& data,
+                  const DestinationFolder* copies,
+                  std::vector<std::pair<std::string, bool>>& subfolders) {
+  if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) return;
+  std::string path = folder + Utf8FromWide(data.cFileName);
+  const DWORD attributes = data.dwFileAttributes;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    subfolders.emplace_back(path + "\\", IsLinkEntry(attributes, data.dwReserved0));
+    return;
+  }
+  if (copies && copies->Holds(data.cFileName) && !(attributes & FILE_ATTRIBUTE_ARCHIVE)) return;
+  if (options_.mode == ListingMode::kSource && IsOnlineOnly(attributes)) {
+    if (report_) report_->onlineOnly.push_back(path);
+    return;
+  }
+  Append(std::move(path));
 }
 
 void Lister::ListFolder(const std::string& folder, bool root) {

@@ -28,9 +28,10 @@ struct ListingOptions {
 };
 
 // What a listing met besides files: folders it could not read (with the failure code),
-// and links it did not follow.
+// online-only files it did not fetch, and links it did not follow.
 struct ListingReport {
   std::vector<std::pair<std::string, int>> unreadable;
+  std::vector<std::string> onlineOnly;
   std::vector<std::string> linksListedAlready;
   std::vector<std::string> linksIntoDestination;
 };

@@ -46,6 +46,26 @@ std::wstring FilePathW(const std::string& path) {
   return L"\\\\?\\" + full;
 }
 
+bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
+}
+
+bool IsOnlineOnly(DWORD attributes) {
+  return !(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & kOnlineOnlyAttribute);
+}
+
+bool IsLinkAt(const std::wstring& path, DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
+  QuietErrors quiet;
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW(path.c_str(), &data));
+  // An entry that cannot be looked at is taken for a link.
+  return !find.valid() ||
+         IsLinkEntry(data.dwFileAttributes | FILE_ATTRIBUTE_REPARSE_POINT, data.dwReserved0);
+}
+
 DWORD FileAttributes(const std::string& path) {
   QuietErrors quiet;
   return GetFileAttributesW(FilePathW(path).c_str());

@@ -131,7 +131,7 @@ bool FolderBelowIsAny(const std::string& folder, const std::vector<FolderIdentit
       const DWORD attributes = data.dwFileAttributes;
       std::wstring name = data.cFileName;
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..") continue;
-      if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      if (!IsLinkEntry(attributes, data.dwReserved0))
         subfolders.push_back(folder + Utf8FromWide(name) + "\\");
     }
   }

@@ -64,7 +64,7 @@ int CopyToPartial(const std::string& source, const std::string& destination,
 // Where the source had a folder of the file's name, an empty one (never a link) gives way
 // to the file; one that still holds files is reported where it stands.
 int ClearFolderInTheWay(const std::wstring& destination, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kFolderInTheWay;
+  if (IsLinkAt(destination, attributes)) return kFolderInTheWay;
   SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (RemoveDirectoryW(destination.c_str())) return 0;
   SetFileAttributesW(destination.c_str(), attributes & kSettableAttributes);

@@ -106,6 +106,25 @@ TEST(Rules, ContainmentIsByIdentityAndEveryWayACopyMeetsASourceIsIllegal) {
   EXPECT_EQ(IdentityFrom(&none, info), (FolderIdentity{9, 0, (1ull << 32) | 4}));
 }
 
+// Wine shows no cloud placeholder, deduplicated file or online-only file, and its host
+// links carry no tag: the listing's decisions, fed what Windows reports for each.
+TEST(Rules, OnlyNameSurrogatesAreLinksAndOnlineOnlyFilesAreNotFetched) {
+  const DWORD folder = FILE_ATTRIBUTE_DIRECTORY, reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+  const std::tuple<DWORD, DWORD, bool, bool> cases[] = {
+      {folder | reparse, IO_REPARSE_TAG_SYMLINK, true, false},
+      {folder | reparse, IO_REPARSE_TAG_MOUNT_POINT, true, false},  // junctions too
+      {folder | reparse, 0, true, false},                           // Wine's host links
+      {folder | reparse, IO_REPARSE_TAG_CLOUD_7, false, false},     // a synced folder
+      {folder | reparse | kOnlineOnlyAttribute, IO_REPARSE_TAG_CLOUD, false, false},
+      {reparse | kOnlineOnlyAttribute, IO_REPARSE_TAG_CLOUD_3, false, true},
+      {reparse, IO_REPARSE_TAG_DEDUP, false, false},
+      {folder, IO_REPARSE_TAG_SYMLINK, false, false}};  // a tag without the attribute is none
+  for (const auto& [attributes, tag, link, onlineOnly] : cases)
+    EXPECT_EQ(std::pair(IsLinkEntry(attributes, tag), IsOnlineOnly(attributes)),
+              std::pair(link, onlineOnly))
+        << std::hex << attributes << " " << tag;
+}
+
 TEST(Rules, LogLinesFailureMessagesAndNumbers) {
   // At midnight the date may be the new day's and the time the old day's.
   EXPECT_EQ(LogLine({2027, 1, 5, 1, 0, 0, 0, 0}, {2026, 12, 4, 31, 23, 59, 59, 999}, "x"),
