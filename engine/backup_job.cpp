@@ -149,6 +149,8 @@ void BackupJob::ReportListing(const ListingReport& report) {
     log_.Write("  Link not followed, its target is listed already: " + link);
   for (const std::string& link : report.linksIntoDestination)
     log_.Write("  Link not followed, it leads into the destination folder: " + link);
+  for (const std::string& link : report.linksRefused)
+    log_.Write("  Link not followed, its listing is refused: " + link);
 }
 
 // Lists every source folder into the master list. Full Mirror lists quietly before it

@@ -79,13 +79,13 @@ class Lister {
       if (identity.known()) visited_.insert(identity);
       if (!rootPath.empty()) listedTrees_.push_back(rootPath);
     }
-    ListFolder(root, true);
+    ListFolder(root, true, false);
     return running_;
   }
 
  private:
-  void ListFolder(const std::string& folder, bool root);
-  void ListEntries(const std::string& folder, bool root,
+  void ListFolder(const std::string& folder, bool root, bool link);
+  void ListEntries(const std::string& folder, bool root, bool link,
                    std::vector<std::pair<std::string, bool>>& subfolders);
   void Take(const std::string& folder, const WIN32_FIND_DATAW& data,
             const DestinationFolder* copies, std::vector<std::pair<std::string, bool>>& subfolders);
@@ -145,7 +145,8 @@ void Lister::Append(std::string path) {
 
 // A folder's own files, in the file system's order; its subfolders are returned. A folder
 // that cannot be read is reported, except a root that is simply missing (the job says so).
-void Lister::ListEntries(const std::string& folder, bool root,
+// link: the folder was reached through a link.
+void Lister::ListEntries(const std::string& folder, bool root, bool link,
                          std::vector<std::pair<std::string, bool>>& subfolders) {
   // Fast Mirror's change filter: a file is copied when its copy is missing or its archive
   // attribute is set.
@@ -156,10 +157,11 @@ void Lister::ListEntries(const std::string& folder, bool root,
   WIN32_FIND_DATAW data;
   ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
   if (!find.valid()) {
-    DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
-    bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ||
-                   (root && error == ERROR_PATH_NOT_FOUND);
-    if (!missing && report_) report_->unreadable.emplace_back(folder, FailureCodeFromWin32(error));
+    DWORD error = GetLastError();
+    ListingFailure failure = ClassifyListingFailure(error, root, link);
+    if (report_ && failure == ListingFailure::kLinkRefused) report_->linksRefused.push_back(folder);
+    if (report_ && failure == ListingFailure::kUnreadable)
+      report_->unreadable.emplace_back(folder, FailureCodeFromWin32(error));
     return;
   }
   do Take(folder, data, copies.get(), subfolders);
@@ -186,7 +188,7 @@ void Lister::Take(const std::string& folder, const WIN32_FIND_DATAW& data,
   Append(std::move(path));
 }
 
-void Lister::ListFolder(const std::string& folder, bool root) {
+void Lister::ListFolder(const std::string& folder, bool root, bool link) {
   DWORD now = GetTickCount();
   if (!shown_ || now - lastShown_ >= kShowEveryMs) {
     if (!options_.quiet)
@@ -197,9 +199,9 @@ void Lister::ListFolder(const std::string& folder, bool root) {
     lastShown_ = now;
   }
   std::vector<std::pair<std::string, bool>> subfolders;
-  ListEntries(folder, root, subfolders);
+  ListEntries(folder, root, link, subfolders);
   for (auto& [subfolder, isLink] : subfolders)
-    if (ShouldDescend(subfolder, isLink)) ListFolder(subfolder, false);
+    if (ShouldDescend(subfolder, isLink)) ListFolder(subfolder, false, isLink);
 }
 
 }  // namespace
@@ -219,6 +221,15 @@ std::string Counterpart(const std::string& destinationFolder, const std::string&
                           ? destinationPath.substr(destinationFolder.size())
                           : std::string();
   return sourceFolder.substr(0, 3) + below;
+}
+
+ListingFailure ClassifyListingFailure(DWORD error, bool root, bool link) {
+  // An empty drive root lists nothing, not even ".".
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ||
+      (root && error == ERROR_PATH_NOT_FOUND))
+    return ListingFailure::kNothing;
+  return link && error == ERROR_ACCESS_DENIED ? ListingFailure::kLinkRefused
+                                              : ListingFailure::kUnreadable;
 }
 
 int ListFiles(JobHost& host, const std::string& folder, std::vector<std::string>& list,

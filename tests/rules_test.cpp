@@ -106,9 +106,10 @@ TEST(Rules, ContainmentIsByIdentityAndEveryWayACopyMeetsASourceIsIllegal) {
   EXPECT_EQ(IdentityFrom(&none, info), (FolderIdentity{9, 0, (1ull << 32) | 4}));
 }
 
-// Wine shows no cloud placeholder, deduplicated file or online-only file, and its host
-// links carry no tag: the listing's decisions, fed what Windows reports for each.
-TEST(Rules, OnlyNameSurrogatesAreLinksAndOnlineOnlyFilesAreNotFetched) {
+// Wine shows no cloud placeholder, deduplicated file, online-only file or junction that
+// refuses its listing, and its host links carry no tag: the listing's decisions, fed what
+// Windows reports for each.
+TEST(Rules, OnlyNameSurrogatesAreLinksOnlineOnlyFilesStayAndRefusedLinksAreNotFollowed) {
   const DWORD folder = FILE_ATTRIBUTE_DIRECTORY, reparse = FILE_ATTRIBUTE_REPARSE_POINT;
   const std::tuple<DWORD, DWORD, bool, bool> cases[] = {
       {folder | reparse, IO_REPARSE_TAG_SYMLINK, true, false},
@@ -123,6 +124,14 @@ TEST(Rules, OnlyNameSurrogatesAreLinksAndOnlineOnlyFilesAreNotFetched) {
     EXPECT_EQ(std::pair(IsLinkEntry(attributes, tag), IsOnlineOnly(attributes)),
               std::pair(link, onlineOnly))
         << std::hex << attributes << " " << tag;
+  using F = ListingFailure;
+  const std::tuple<DWORD, bool, bool, ListingFailure> failures[] = {
+      {ERROR_ACCESS_DENIED, false, true, F::kLinkRefused},  // the profile's "My Music"
+      {ERROR_ACCESS_DENIED, false, false, F::kUnreadable},
+      {ERROR_PATH_NOT_FOUND, true, false, F::kNothing},
+      {ERROR_NO_MORE_FILES, true, false, F::kNothing}};  // an empty drive root
+  for (const auto& [error, root, link, failure] : failures)
+    EXPECT_EQ(ClassifyListingFailure(error, root, link), failure) << error << root << link;
 }
 
 TEST(Rules, LogLinesFailureMessagesAndNumbers) {
