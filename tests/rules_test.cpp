@@ -141,11 +141,22 @@ TEST(Rules, LogLinesFailureMessagesAndNumbers) {
   EXPECT_EQ(LogLine({987, 1, 0, 2, 0, 0, 0, 0}, {}, ""), "01-02-0987   00:00:00   \r\n");
   std::string messages = FailureCodeFromWin32(0) ? "not 0" : "";
   for (DWORD error : {ERROR_NO_MORE_FILES, ERROR_WRITE_PROTECT, ERROR_NOT_READY,
-                      ERROR_HANDLE_DISK_FULL, ERROR_DISK_FULL, ERROR_INVALID_NAME})
+                      ERROR_HANDLE_DISK_FULL, ERROR_DISK_FULL})
     messages += FailureMessage(FailureCodeFromWin32(error)) + std::string("|");
-  EXPECT_EQ(
-      messages,
-      "File not found.|Permission Denied|Drive not ready.|Disk full.|Disk full.|Unknown error!|");
+  EXPECT_EQ(messages, "File not found.|Permission Denied|Drive not ready.|Disk full.|Disk full.|");
+  // Any other error gives the system's message (on one line, in UTF-8) and its code; Wine
+  // has no message for most of them, so they come as Windows gives them.
+  const std::string invalid = FailureMessage(FailureCodeFromWin32(ERROR_INVALID_NAME));
+  EXPECT_TRUE(invalid.starts_with("Unknown error! (") && invalid.ends_with("Code 123)")) << invalid;
+  const std::tuple<DWORD, std::wstring, std::string> unknown[] = {
+      {223, L"The file size exceeds the limit allowed and cannot be saved.\r\n",
+       "Unknown error! (The file size exceeds the limit allowed and cannot be saved. Code 223)"},
+      {1920, L"Das System kann nicht auf die Datei zugreifen.\r\nPrüfen Sie den Pfad.\r\n",
+       "Unknown error! (Das System kann nicht auf die Datei zugreifen. Prüfen Sie den Pfad. Code "
+       "1920)"},
+      {6000, L"", "Unknown error! (Code 6000)"}};
+  for (const auto& [error, system, text] : unknown)
+    EXPECT_EQ(UnknownErrorText(error, system), text);
   SetThreadErrorMode(0, nullptr);
   {
     QuietErrors outer;
