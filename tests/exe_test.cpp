@@ -146,13 +146,13 @@ TEST_F(Exe, KilledMidCopyEveryFileKeepsACopyAndTheNextRunCompletes) {
 
 // Runs that stop or skip end on their own and say why; a destination that is the source
 // spelled another way (another letter, Wine's Z: view, forward slashes), or a source that
-// lies inside the destination (W:), deletes nothing.
+// lies inside the destination (V:), deletes nothing.
 TEST_F(Exe, StoppedRunsEndOnTheirOwnAndSayWhy) {
   std::string hostView = "Z:" + HostPath(sroot) + "/";
   std::replace(hostView.begin(), hostView.end(), '/', '\\');
   const Files inside = {{"Inner\\own.txt", "a source inside"}, {"older.txt", "older"}};
   MakeFiles("D:\\Backup\\", inside);
-  MappedDrive w('W', droot + "Backup\\Inner\\");
+  MappedDrive v('V', droot + "Backup\\Inner\\");
   const struct {
     std::string ini;
     int exitCode;
@@ -165,7 +165,7 @@ TEST_F(Exe, StoppedRunsEndOnTheirOwnAndSayWhy) {
                {IniText({"T:\\", {"S:\\Data\\"}}), 3, false, false},
                {IniText({hostView, {"S:\\Data\\"}}), 3, false, false},
                {IniText({"S:/", {"S:\\Data\\"}}), 3, false, false},
-               {IniText({"D:\\Backup\\", {"W:\\"}, 0, 1, 1}), 3, true, false}};
+               {IniText({"D:\\Backup\\", {"V:\\"}, 0, 1, 1}), 3, true, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.ini);
     DeleteFileA("D:\\Backup\\Stowly.log");
