@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "app/command_line.h"
+#include "engine/fs.h"
 #include "ui/form.h"
 #include "ui/help_window.h"
 #include "ui/main_window.h"
@@ -34,7 +35,7 @@ int MainRoutine(HINSTANCE) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   CoInitialize(nullptr);
   PrepareWindowing();
-  std::string switches = BuildSwitchText(CommandTail(GetCommandLineA()));
+  std::string switches = BuildSwitchText(CommandTail(Utf8FromWide(GetCommandLineW()).c_str()));
   StartOptions options;
   options.silent = HasSwitch(switches, 'S');
   options.local = HasSwitch(switches, 'L');

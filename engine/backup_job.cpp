@@ -111,11 +111,15 @@ void BackupJob::CleanCopy(Sources& s, const std::string& path) {
   for (const auto& [entry, code] : left.failed) ReportLeftBehind(entry, code);
 }
 
-void BackupJob::ReportLeftBehind(const std::string& entry, int code) {
-  ++orphanFailures_;
+void BackupJob::ReportSkipped(const std::string& entry, int code) {
   int count = host_.SkippedAdd(entry);
   host_.SetSkippedLabel(Num(count) + " Skipped files - See log for details");
   log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + entry);
+}
+
+void BackupJob::ReportLeftBehind(const std::string& entry, int code) {
+  ++orphanFailures_;
+  ReportSkipped(entry, code);
 }
 
 // The copy of source i, unless that would cost a copy the job cannot make again.
@@ -137,14 +141,15 @@ void BackupJob::CleanDestinationCopies(Sources& s) {
 void BackupJob::ReportListing(const ListingReport& report) {
   for (const auto& [folder, code] : report.unreadable) {
     unreadable_.push_back(folder);
-    int count = host_.SkippedAdd(folder);
-    host_.SetSkippedLabel(Num(count) + " Skipped files - See log for details");
-    log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + folder);
+    ReportSkipped(folder, code);
   }
+  for (const std::string& file : report.onlineOnly) ReportSkipped(file, kOnlineOnly);
   for (const std::string& link : report.linksListedAlready)
     log_.Write("  Link not followed, its target is listed already: " + link);
   for (const std::string& link : report.linksIntoDestination)
     log_.Write("  Link not followed, it leads into the destination folder: " + link);
+  for (const std::string& link : report.linksRefused)
+    log_.Write("  Link not followed, its listing is refused: " + link);
 }
 
 // Lists every source folder into the master list. Full Mirror lists quietly before it

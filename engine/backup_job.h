@@ -64,6 +64,7 @@ class BackupJob {
   void CleanDestinationCopies(Sources& s);
   void CleanCopyOf(Sources& s, size_t i);
   void CleanCopy(Sources& s, const std::string& path);
+  void ReportSkipped(const std::string& entry, int code);
   void ReportLeftBehind(const std::string& entry, int code);
   void ListSources(bool quiet);
   void ShowSourceListing();

@@ -9,6 +9,7 @@
 #include "engine/failure.h"
 #include "engine/file_list.h"
 #include "engine/fs.h"
+#include "engine/job_rules.h"
 #include "engine/link_safety.h"
 #include "engine/safe_copy.h"
 
@@ -95,8 +96,7 @@ class CopiedNames {
       key += part + (end < path.size() ? "\\" : "");
       start = end + 1;
     }
-    if (!key.empty()) CharUpperBuffA(key.data(), static_cast<DWORD>(key.size()));
-    return key;
+    return Upper(key);
   }
   std::unordered_map<std::string, std::string> names_;
   std::unordered_map<std::string, bool> folders_;

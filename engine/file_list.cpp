@@ -4,42 +4,14 @@
 
 #include <memory>
 #include <set>
-#include <tuple>
 #include <unordered_set>
 
 #include "engine/failure.h"
 #include "engine/fs.h"
+#include "engine/path_identity.h"
 #include "engine/safe_copy.h"
 
 namespace {
-
-// A folder's identity on its volume; a junction or symbolic link has its target's.
-using FolderKey = std::tuple<DWORD, DWORD, DWORD>;
-
-// The real path is left empty when the volume cannot give it.
-bool ReadFolderKey(const std::wstring& folderW, FolderKey& key, std::wstring* finalPath) {
-  QuietErrors quiet;
-  ScopedHandle folder(CreateFileW(folderW.c_str(), 0,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(folder.get(), &info)) return false;
-  key = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  if (finalPath) {
-    std::wstring buffer(32768, L'\0');
-    DWORD length = GetFinalPathNameByHandleW(folder.get(), buffer.data(),
-                                             static_cast<DWORD>(buffer.size()), 0);
-    if (length > 0 && length < buffer.size()) {
-      buffer.resize(length);
-      if (buffer.back() != L'\\') buffer += L'\\';
-      *finalPath = buffer;
-    }
-  }
-  return true;
-}
-
-bool KnownKey(const FolderKey& key) { return std::get<1>(key) != 0 || std::get<2>(key) != 0; }
 
 bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
   return text.size() >= prefix.size() &&
@@ -98,23 +70,25 @@ class Lister {
     if (root.empty() || root.back() != '\\') root += '\\';
     bool source = options_.mode == ListingMode::kSource;
     if (source && !options_.fullMirror) admitAgainst_ = options_.destination;
-    FolderKey key;
+    FolderIdentity identity;
     std::wstring rootPath;
     if (source && !options_.destination.empty() &&
-        ReadFolderKey(FilePathW(options_.destination), key, nullptr) && KnownKey(key))
-      destinationKey_ = key;
-    if (ReadFolderKey(FilePathW(root), key, &rootPath)) {
-      if (KnownKey(key)) visited_.insert(key);
+        ReadFolderIdentity(options_.destination, identity) && identity.known())
+      destination_ = identity;
+    if (ReadFolderIdentity(root, identity, &rootPath)) {
+      if (identity.known()) visited_.insert(identity);
       if (!rootPath.empty()) listedTrees_.push_back(rootPath);
     }
-    ListFolder(root, true);
+    ListFolder(root, true, false);
     return running_;
   }
 
  private:
-  void ListFolder(const std::string& folder, bool root);
-  void ListEntries(const std::string& folder, bool root,
+  void ListFolder(const std::string& folder, bool root, bool link);
+  void ListEntries(const std::string& folder, bool root, bool link,
                    std::vector<std::pair<std::string, bool>>& subfolders);
+  void Take(const std::string& folder, const WIN32_FIND_DATAW& data,
+            const DestinationFolder* copies, std::vector<std::pair<std::string, bool>>& subfolders);
   bool ShouldDescend(const std::string& folder, bool isLink);
   void Append(std::string path);
 
@@ -127,8 +101,8 @@ class Lister {
   // Fast Mirror's destination; empty when every file is admitted.
   std::string admitAgainst_;
   // The destination folder as its volume knows it: never entered from a source.
-  FolderKey destinationKey_{0, 0, 0};
-  std::set<FolderKey> visited_;  // the root's and every followed link's target
+  FolderIdentity destination_;
+  std::set<FolderIdentity> visited_;  // the root's and every followed link's target
   // The real paths of the listed root and of every link followed.
   std::vector<std::wstring> listedTrees_;
   // The running count is shown at most this often: each showing is window traffic.
@@ -143,21 +117,21 @@ class Lister {
 bool Lister::ShouldDescend(const std::string& folder, bool isLink) {
   if (!isLink) return true;
   if (options_.mode == ListingMode::kDestination) return false;
-  FolderKey key;
+  FolderIdentity identity;
   std::wstring target;
-  if (!ReadFolderKey(FilePathW(folder), key, &target)) return true;
-  if (KnownKey(key) && key == destinationKey_) {
+  if (!ReadFolderIdentity(folder, identity, &target)) return true;
+  if (identity.known() && identity == destination_) {
     if (report_) report_->linksIntoDestination.push_back(folder);
     return false;
   }
-  bool listedAlready = KnownKey(key) && visited_.count(key);
+  bool listedAlready = identity.known() && visited_.count(identity);
   for (const std::wstring& tree : listedTrees_)
     if (!target.empty() && StartsWithIgnoringCase(target, tree)) listedAlready = true;
   if (listedAlready) {
     if (report_) report_->linksListedAlready.push_back(folder);
     return false;
   }
-  if (KnownKey(key)) visited_.insert(key);
+  if (identity.known()) visited_.insert(identity);
   if (!target.empty()) listedTrees_.push_back(target);
   return true;
 }
@@ -171,7 +145,8 @@ void Lister::Append(std::string path) {
 
 // A folder's own files, in the file system's order; its subfolders are returned. A folder
 // that cannot be read is reported, except a root that is simply missing (the job says so).
-void Lister::ListEntries(const std::string& folder, bool root,
+// link: the folder was reached through a link.
+void Lister::ListEntries(const std::string& folder, bool root, bool link,
                          std::vector<std::pair<std::string, bool>>& subfolders) {
   // Fast Mirror's change filter: a file is copied when its copy is missing or its archive
   // attribute is set.
@@ -182,26 +157,38 @@ void Lister::ListEntries(const std::string& folder, bool root,
   WIN32_FIND_DATAW data;
   ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
   if (!find.valid()) {
-    DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
-    bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ||
-                   (root && error == ERROR_PATH_NOT_FOUND);
-    if (!missing && report_) report_->unreadable.emplace_back(folder, FailureCodeFromWin32(error));
+    DWORD error = GetLastError();
+    ListingFailure failure = ClassifyListingFailure(error, root, link);
+    if (report_ && failure == ListingFailure::kLinkRefused) report_->linksRefused.push_back(folder);
+    if (report_ && failure == ListingFailure::kUnreadable)
+      report_->unreadable.emplace_back(folder, FailureCodeFromWin32(error));
     return;
   }
-  do {
-    if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-    std::string path = folder + AnsiFromWide(data.cFileName);
-    bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder)
-      subfolders.emplace_back(path + "\\",
-                              (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
-    else if (!copies || !copies->Holds(data.cFileName) ||
-             (data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE))
-      Append(std::move(path));
-  } while (FindNextFileW(find.get(), &data));
+  do Take(folder, data, copies.get(), subfolders);
+  while (FindNextFileW(find.get(), &data));
 }
 
-void Lister::ListFolder(const std::string& folder, bool root) {
+// One entry of a folder. An online-only file is not fetched (fetching them all can fill the
+// disk): its copy stays, as its source is still there, and it is reported.
+void Lister::Take(const std::string& folder, const WIN32_FIND_DATAW& data,
+                  const DestinationFolder* copies,
+                  std::vector<std::pair<std::string, bool>>& subfolders) {
+  if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) return;
+  std::string path = folder + Utf8FromWide(data.cFileName);
+  const DWORD attributes = data.dwFileAttributes;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    subfolders.emplace_back(path + "\\", IsLinkEntry(attributes, data.dwReserved0));
+    return;
+  }
+  if (copies && copies->Holds(data.cFileName) && !(attributes & FILE_ATTRIBUTE_ARCHIVE)) return;
+  if (options_.mode == ListingMode::kSource && IsOnlineOnly(attributes)) {
+    if (report_) report_->onlineOnly.push_back(path);
+    return;
+  }
+  Append(std::move(path));
+}
+
+void Lister::ListFolder(const std::string& folder, bool root, bool link) {
   DWORD now = GetTickCount();
   if (!shown_ || now - lastShown_ >= kShowEveryMs) {
     if (!options_.quiet)
@@ -212,9 +199,9 @@ void Lister::ListFolder(const std::string& folder, bool root) {
     lastShown_ = now;
   }
   std::vector<std::pair<std::string, bool>> subfolders;
-  ListEntries(folder, root, subfolders);
+  ListEntries(folder, root, link, subfolders);
   for (auto& [subfolder, isLink] : subfolders)
-    if (ShouldDescend(subfolder, isLink)) ListFolder(subfolder, false);
+    if (ShouldDescend(subfolder, isLink)) ListFolder(subfolder, false, isLink);
 }
 
 }  // namespace
@@ -234,6 +221,15 @@ std::string Counterpart(const std::string& destinationFolder, const std::string&
                           ? destinationPath.substr(destinationFolder.size())
                           : std::string();
   return sourceFolder.substr(0, 3) + below;
+}
+
+ListingFailure ClassifyListingFailure(DWORD error, bool root, bool link) {
+  // An empty drive root lists nothing, not even ".".
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ||
+      (root && error == ERROR_PATH_NOT_FOUND))
+    return ListingFailure::kNothing;
+  return link && error == ERROR_ACCESS_DENIED ? ListingFailure::kLinkRefused
+                                              : ListingFailure::kUnreadable;
 }
 
 int ListFiles(JobHost& host, const std::string& folder, std::vector<std::string>& list,

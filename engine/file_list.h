@@ -1,5 +1,7 @@
 // File enumeration and the path rules that tie the source and destination trees together.
 #pragma once
+#include <windows.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,12 +30,21 @@ struct ListingOptions {
 };
 
 // What a listing met besides files: folders it could not read (with the failure code),
-// and links it did not follow.
+// online-only files it did not fetch, and links it did not follow.
 struct ListingReport {
   std::vector<std::pair<std::string, int>> unreadable;
+  std::vector<std::string> onlineOnly;
   std::vector<std::string> linksListedAlready;
   std::vector<std::string> linksIntoDestination;
+  std::vector<std::string> linksRefused;
 };
+
+// What a folder's failed listing means: nothing there (a missing root, an empty drive root),
+// a link not followed (a link whose listing is refused, as the profile's old junctions refuse
+// everyone; it protects no copy), or a folder that could not be read. link: the folder was
+// reached through a link.
+enum class ListingFailure { kNothing, kLinkRefused, kUnreadable };
+ListingFailure ClassifyListingFailure(DWORD error, bool root, bool link);
 
 // Appends the files below folder (depth first) to list after its first alreadyFound
 // entries and returns how many it appended. The status list's last line shows the

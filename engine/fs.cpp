@@ -10,29 +10,29 @@ constexpr size_t kPlainPathLimit = MAX_PATH - 12;
 
 }  // namespace
 
-std::wstring WideFromAnsi(const std::string& text) {
+std::wstring WideFromUtf8(const std::string& text) {
   if (text.empty()) return {};
   int length =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (length <= 0) return {};
   std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   return wide;
 }
 
-std::string AnsiFromWide(const std::wstring& text) {
+std::string Utf8FromWide(const std::wstring& text) {
   if (text.empty()) return {};
-  int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
+  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
                                    0, nullptr, nullptr);
   if (length <= 0) return {};
-  std::string ansi(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), length,
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length,
                       nullptr, nullptr);
-  return ansi;
+  return utf8;
 }
 
 std::wstring FilePathW(const std::string& path) {
-  std::wstring wide = WideFromAnsi(path);
+  std::wstring wide = WideFromUtf8(path);
   if (wide.size() < kPlainPathLimit || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
   DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return wide;
@@ -42,6 +42,26 @@ std::wstring FilePathW(const std::string& path) {
   full.resize(length);
   if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
+}
+
+bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
+}
+
+bool IsOnlineOnly(DWORD attributes) {
+  return !(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & kOnlineOnlyAttribute);
+}
+
+bool IsLinkAt(const std::wstring& path, DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
+  QuietErrors quiet;
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW(path.c_str(), &data));
+  // An entry that cannot be looked at is taken for a link.
+  return !find.valid() ||
+         IsLinkEntry(data.dwFileAttributes | FILE_ATTRIBUTE_REPARSE_POINT, data.dwReserved0);
 }
 
 DWORD FileAttributes(const std::string& path) {

@@ -6,15 +6,31 @@
 
 #include <string>
 
-// The engine's paths are ANSI text (UTF-8 under the manifest's code page).
-std::wstring WideFromAnsi(const std::string& text);
-std::string AnsiFromWide(const std::wstring& text);
+// The engine's paths are UTF-8 text, converted as such whatever the process's code page:
+// before Windows 10 1903 the manifest cannot make it UTF-8, and names would become "?".
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const std::wstring& text);
 // The path for a W file call: as it is below the plain-path limit, else made absolute and
 // prefixed with \\?\ (\\?\UNC\ for a network path).
 std::wstring FilePathW(const std::string& path);
 
 // The attributes a copy or a restore may set: read-only, hidden, system, archive.
 constexpr DWORD kSettableAttributes = 0x27;
+
+// FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS, which the headers here do not name.
+constexpr DWORD kOnlineOnlyAttribute = 0x00400000;
+
+// Only a name surrogate leads elsewhere: a symbolic link, a junction or a mount point. Any
+// other reparse point (a cloud placeholder, deduplication) is the file or folder itself. A
+// reparse point without a tag (0, which no file system gives, but Wine gives its host links)
+// is taken for a link: a link is never followed.
+bool IsLinkEntry(DWORD attributes, DWORD reparseTag);
+// A file whose data is only with its cloud provider: reading it would download it.
+bool IsOnlineOnly(DWORD attributes);
+// Whether what stands at a path for the W calls (no trailing backslash), with the attributes
+// read already, is a link. Attributes alone cannot tell a link from a cloud folder, so a
+// reparse point's tag is read from its entry in its folder's listing.
+bool IsLinkAt(const std::wstring& path, DWORD attributes);
 
 // The file's attributes, or INVALID_FILE_ATTRIBUTES (the thread's last error says why).
 DWORD FileAttributes(const std::string& path);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "engine/file_list.h"
+#include "engine/fs.h"
 
 std::string ConfirmationText(const ModeSettings& mode) {
   std::string text = "Ready to start Backup Job...\r\n\r\n";
@@ -55,8 +56,9 @@ std::string CanceledLine(int copied, int found) {
 }
 
 std::string Upper(std::string text) {
-  if (!text.empty()) CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
-  return text;
+  std::wstring wide = WideFromUtf8(text);
+  if (!wide.empty()) CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return Utf8FromWide(wide);
 }
 
 std::string WithBackslash(std::string folder) {

@@ -12,8 +12,8 @@ namespace {
 
 DWORD Attributes(const std::string& path) { return FileAttributes(FolderPathForCalls(path)); }
 
-bool IsLink(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+bool IsLink(const std::string& path, DWORD attributes) {
+  return IsLinkAt(FilePathW(FolderPathForCalls(path)), attributes);
 }
 
 // One folder's entries (ending with a backslash), read whole before anything in it
@@ -34,9 +34,8 @@ DWORD ReadEntries(const std::string& folder, std::vector<Entry>& entries) {
     std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
     bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    std::string path = folder + AnsiFromWide(name) + (isFolder ? "\\" : "");
-    entries.push_back(
-        {path, isFolder, (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+    std::string path = folder + Utf8FromWide(name) + (isFolder ? "\\" : "");
+    entries.push_back({path, isFolder, IsLinkEntry(data.dwFileAttributes, data.dwReserved0)});
   } while (FindNextFileW(find.get(), &data));
   DWORD error = GetLastError();
   return error == ERROR_NO_MORE_FILES ? 0 : error;
@@ -120,7 +119,7 @@ bool PathGoesThroughLink(const std::string& folder, const std::string& path) {
       DWORD error = GetLastError();
       return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
     }
-    if (IsLink(attributes)) return true;
+    if (IsLink(path.substr(0, at), attributes)) return true;
   }
   return false;
 }
@@ -133,7 +132,7 @@ TreeDeletion PruneTree(const std::string& folder, const KeepPath& keep) {
 
 TreeDeletion DeleteTreeWithoutLinks(const std::string& folder) {
   TreeDeletion d;
-  if (IsLink(Attributes(folder))) {
+  if (IsLink(folder, Attributes(folder))) {
     d.links.push_back(folder);
     return d;
   }

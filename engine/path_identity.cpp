@@ -1,6 +1,7 @@
 #include "engine/path_identity.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -130,8 +131,8 @@ bool FolderBelowIsAny(const std::string& folder, const std::vector<FolderIdentit
       const DWORD attributes = data.dwFileAttributes;
       std::wstring name = data.cFileName;
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..") continue;
-      if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        subfolders.push_back(folder + AnsiFromWide(name) + "\\");
+      if (!IsLinkEntry(attributes, data.dwReserved0))
+        subfolders.push_back(folder + Utf8FromWide(name) + "\\");
     }
   }
   for (const std::string& subfolder : subfolders) {
@@ -142,6 +143,17 @@ bool FolderBelowIsAny(const std::string& folder, const std::vector<FolderIdentit
     if (FolderBelowIsAny(subfolder, wanted)) return true;
   }
   return false;
+}
+
+// The folder's path as its volume gives it, ending with a backslash; empty when it cannot.
+std::wstring RealPath(HANDLE folder) {
+  std::wstring buffer(32768, L'\0');
+  DWORD length =
+      GetFinalPathNameByHandleW(folder, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (length == 0 || length >= buffer.size()) return {};
+  buffer.resize(length);
+  if (buffer.back() != L'\\') buffer += L'\\';
+  return buffer;
 }
 
 }  // namespace
@@ -173,15 +185,37 @@ std::string NormalizeFolderPath(const std::string& raw) {
   return root;
 }
 
-bool ReadFolderIdentity(const std::string& folder, FolderIdentity& identity) {
+FolderIdentity IdentityFrom(const FILE_ID_INFO* id128, const BY_HANDLE_FILE_INFORMATION& info) {
+  FolderIdentity identity;
+  if (id128) {
+    static_assert(sizeof id128->FileId.Identifier == 2 * sizeof(ULONGLONG));
+    std::memcpy(&identity.low, id128->FileId.Identifier, sizeof identity.low);
+    std::memcpy(&identity.high, id128->FileId.Identifier + sizeof identity.low,
+                sizeof identity.high);
+    identity.volume = id128->VolumeSerialNumber;
+  }
+  if (identity.known()) return identity;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.low = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return identity;
+}
+
+bool ReadFolderIdentity(const std::string& folder, FolderIdentity& identity,
+                        std::wstring* realPath) {
   QuietErrors quiet;
   ScopedHandle handle(CreateFileW(FilePathW(folder).c_str(), 0,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return false;
-  identity.volume = info.dwVolumeSerialNumber;
-  identity.index = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  if (!handle) return false;
+  FILE_ID_INFO id128 = {};
+  BY_HANDLE_FILE_INFORMATION info = {};
+  bool has128 = GetFileInformationByHandleEx(handle.get(), FileIdInfo, &id128, sizeof id128) != 0;
+  identity = IdentityFrom(has128 ? &id128 : nullptr, info);
+  if (!identity.known()) {
+    if (!GetFileInformationByHandle(handle.get(), &info)) return false;
+    identity = IdentityFrom(nullptr, info);
+  }
+  if (realPath) *realPath = RealPath(handle.get());
   return true;
 }
 

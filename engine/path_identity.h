@@ -14,19 +14,29 @@
 // folder path ("", ".", "\", "Data\", "C:Data" and the like).
 std::string NormalizeFolderPath(const std::string& path);
 
-// A folder as its volume knows it. Some volumes (certain network and FAT drivers) give no
-// file index: an index of 0 identifies nothing, so two such folders can be neither told
-// apart nor matched.
+// A folder as its volume knows it: the 128-bit file ID where the volume gives one (ReFS
+// promises no unique 64-bit ID), else the 64-bit file index. Some volumes (certain network
+// and FAT drivers) give no index: an ID of 0 identifies nothing, so two such folders can be
+// neither told apart nor matched.
 struct FolderIdentity {
-  DWORD volume = 0;
-  ULONGLONG index = 0;
-  bool known() const { return index != 0; }
-  bool operator==(const FolderIdentity&) const = default;
+  ULONGLONG volume = 0;
+  ULONGLONG high = 0, low = 0;
+  bool known() const { return high != 0 || low != 0; }
+  auto operator<=>(const FolderIdentity&) const = default;
 };
 
-// Reads a folder's identity; a link gives its target's. False when it cannot be opened.
-bool ReadFolderIdentity(const std::string& folder, FolderIdentity& identity);
+// The identity from what an open folder tells: its 128-bit ID (null when the volume has
+// none), else its handle information.
+FolderIdentity IdentityFrom(const FILE_ID_INFO* id128, const BY_HANDLE_FILE_INFORMATION& info);
+// Reads a folder's identity, and its real path when asked (left empty when the volume cannot
+// give it); a link gives its target's. False when it cannot be opened.
+bool ReadFolderIdentity(const std::string& folder, FolderIdentity& identity,
+                        std::wstring* realPath = nullptr);
 using IdentityReader = std::function<bool(const std::string& folder, FolderIdentity& identity)>;
+inline const IdentityReader kReadFolderIdentity = [](const std::string& folder,
+                                                     FolderIdentity& identity) {
+  return ReadFolderIdentity(folder, identity);
+};
 
 // kMaybe: no identity could settle it. A check that refuses treats it as kYes; a check
 // that allows a deletion treats it as kNo.
@@ -36,7 +46,7 @@ enum class Containment { kNo, kYes, kMaybe };
 // folders exist (another drive letter, a link or another spelling of the same folder
 // counts); a missing folder is judged through its nearest existing ancestor.
 Containment FolderContains(const std::string& folder, const std::string& path,
-                           const IdentityReader& read = ReadFolderIdentity);
+                           const IdentityReader& read = kReadFolderIdentity);
 
 // The destination copy of a normalised source folder, as the job maps it: destination + the
 // source path without its first three characters.
@@ -47,7 +57,7 @@ std::string CopyFolderOf(const std::string& destination, const std::string& sour
 // destination copy of a source overlaps a source folder: the job would then delete or copy
 // over a source. Paths normalised; a source that is not (empty) is ignored.
 bool IsIllegalConfiguration(const std::string& destination, const std::vector<std::string>& sources,
-                            const IdentityReader& read = ReadFolderIdentity);
+                            const IdentityReader& read = kReadFolderIdentity);
 
 // Whether a source folder lies inside the destination where no spelling shows it (a drive
 // letter mapped onto a folder of it, a link). Only a source on the destination's volume

@@ -64,7 +64,7 @@ int CopyToPartial(const std::string& source, const std::string& destination,
 // Where the source had a folder of the file's name, an empty one (never a link) gives way
 // to the file; one that still holds files is reported where it stands.
 int ClearFolderInTheWay(const std::wstring& destination, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kFolderInTheWay;
+  if (IsLinkAt(destination, attributes)) return kFolderInTheWay;
   SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (RemoveDirectoryW(destination.c_str())) return 0;
   SetFileAttributesW(destination.c_str(), attributes & kSettableAttributes);
@@ -122,7 +122,7 @@ bool SetArchiveBit(const std::wstring& source, bool set) {
 std::string PartialCopyPath(const std::string& destination, const std::string& source) {
   const std::string folder = FolderOf(destination);
   const std::string name = destination.substr(folder.size());
-  std::string partial = WideFromAnsi(name).size() + kSuffixLength <= kLongestName
+  std::string partial = WideFromUtf8(name).size() + kSuffixLength <= kLongestName
                             ? destination + kPartialSuffix
                             : folder + ShortName(name, 0);
   // A source file of that name has its own copy there, which the temporary must not be.
@@ -139,7 +139,7 @@ void RemovePartialCopiesIn(const std::string& folder, const std::string& sourceF
   WIN32_FIND_DATAW data;
   ScopedFind find(FindFirstFileW(FilePathW(folder + "*" + kPartialSuffix).c_str(), &data));
   for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
-    const std::string name = AnsiFromWide(data.cFileName);
+    const std::string name = Utf8FromWide(data.cFileName);
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !FileExists(sourceFolder + name))
       DeleteAnyFile(folder + name);
   }

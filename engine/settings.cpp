@@ -95,16 +95,37 @@ void WriteSourceKeys(const std::vector<std::string>& lines) {
     WriteSetting(SourceKey(i).c_str(), static_cast<size_t>(i) <= lines.size() ? lines[i - 1] : "");
 }
 
+// The executable's own path, read into a buffer that grows: a UTF-8 path may be far longer
+// in bytes than in characters.
+std::string ExePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) return Utf8FromWide(path.substr(0, length));
+    path.resize(path.size() * 2);
+  }
+}
+
+// The per-user application-data folder, without a trailing backslash; empty when there is none.
+std::string AppDataFolder() {
+  PWSTR path = nullptr;
+  std::string folder;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_CREATE, nullptr, &path)))
+    folder = Utf8FromWide(path);
+  CoTaskMemFree(path);
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  return folder;
+}
+
 }  // namespace
 
 std::string SourceKey(int position) { return "SourceFolder" + NumberText(position); }
 
 std::string ExeFolder() {
-  char path[MAX_PATH + 1] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path);
-  size_t cut = s.find_last_of('\\');
-  return cut == std::string::npos ? std::string() : s.substr(0, cut + 1);
+  std::string path = ExePath();
+  size_t cut = path.find_last_of('\\');
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
 std::string ResolveSettingsPath(bool localMode) {
@@ -112,27 +133,15 @@ std::string ResolveSettingsPath(bool localMode) {
     g_settings.settingsPath = ExeFolder() + "Stowly.ini";
     return g_settings.settingsPath;
   }
-  std::string folder;
-  if (HMODULE shell = LoadLibraryA("SHELL32.DLL")) {
-    using GetFolderFn = BOOL(WINAPI*)(HWND, LPSTR, int, BOOL);
-    auto get = reinterpret_cast<GetFolderFn>(
-        reinterpret_cast<void*>(GetProcAddress(shell, "SHGetSpecialFolderPathA")));
-    char buffer[MAX_PATH + 1] = {};
-    if (get && get(nullptr, buffer, CSIDL_APPDATA, TRUE)) folder = buffer;
-    FreeLibrary(shell);
-  }
-  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  std::string folder = AppDataFolder();
   if (!folder.empty()) {
     folder += "\\Quenvar";
     CreateFolderIfMissing(folder);
     folder += "\\Stowly";
     CreateFolderIfMissing(folder);
   } else {
-    char path[MAX_PATH + 1] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    folder = path;
-    size_t cut = folder.find_last_of("\\/");
-    folder = cut == std::string::npos ? std::string() : folder.substr(0, cut);
+    folder = ExeFolder();
+    if (!folder.empty()) folder.pop_back();
   }
   g_settings.settingsPath = folder + "\\Stowly.ini";
   return g_settings.settingsPath;

@@ -259,6 +259,21 @@ TEST_F(Exe, ALinkFromTheSourceIntoTheDestinationIsNotCopiedIntoItself) {
   EXPECT_EQ(ReadFileText("D:\\Backup\\Stowly.Test"), "the user's notes");
 }
 
+// Names outside every ANSI code page, in the settings and the tree, run from an install
+// whose UTF-8 path is longer than MAX_PATH bytes: the settings beside the exe are found and
+// every name is copied whole. Wine gives the process the manifest's UTF-8 code page, so the
+// "?" names of systems older than Windows 10 1903 cannot be shown here.
+TEST_F(Exe, NamesOutsideEveryCodePageAreBackedUpByAnInstallWithALongUnicodePath) {
+  const std::string folder = "S:\\Δεδομένα 数据\\";
+  const Files source = {{"Ελληνικά\\文件 ✓.txt", "greek and cjk"}, {"😀 emoji.txt", "astral"}};
+  MakeFiles(folder, source);
+  std::string level = "程序 ";  // a host name takes at most 255 bytes: two levels
+  while (level.size() < 160) level += "備份";
+  EXPECT_EQ(RunSilently(dir / level + "\\" + level + "\\", IniText({"D:\\Backup\\", {folder}})), 0);
+  EXPECT_EQ(ReadTree(CopyOf("D:\\Backup\\", folder)), source);
+  EXPECT_TRUE(Has(Log(), "  ...2 files found"));
+}
+
 }  // namespace
 
 // Started minimised, as from a shortcut: only the S switch minimises it; closing ends it

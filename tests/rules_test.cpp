@@ -57,7 +57,7 @@ bool FakeVolumes(const std::string& folder, FolderIdentity& identity) {
                           "M:\\", "M:\\A\\",      "M:\\B\\"};
   auto at = std::find(existing.begin(), existing.end(), name);
   bool m = name[0] == 'M';
-  identity = {m ? 7u : 1u, m ? 0u : 1u + static_cast<ULONGLONG>(at - existing.begin())};
+  identity = {m ? 7u : 1u, 0, m ? 0u : 1u + static_cast<ULONGLONG>(at - existing.begin())};
   return at != existing.end();
 }
 
@@ -96,6 +96,42 @@ TEST(Rules, ContainmentIsByIdentityAndEveryWayACopyMeetsASourceIsIllegal) {
   IsIllegalConfiguration("D:\\Backup\\New\\", {"S:\\Data\\", "T:\\Notes\\", "S:\\X\\", "M:\\A\\"},
                          counting);
   for (const auto& [folder, count] : reads) EXPECT_EQ(count, 1) << folder;
+  // ReFS's 128-bit IDs may share their low half; a volume without them (all zero) gives its
+  // 64-bit index. Wine gives no such IDs, so they come as the system would hand them.
+  BY_HANDLE_FILE_INFORMATION info = {};
+  info.dwVolumeSerialNumber = 9, info.nFileIndexHigh = 1, info.nFileIndexLow = 4;
+  FILE_ID_INFO a = {5, {}}, b = {5, {}}, none = {5, {}};
+  a.FileId.Identifier[0] = b.FileId.Identifier[0] = 4, b.FileId.Identifier[15] = 1;
+  EXPECT_NE(IdentityFrom(&a, info), IdentityFrom(&b, info));
+  EXPECT_EQ(IdentityFrom(&none, info), (FolderIdentity{9, 0, (1ull << 32) | 4}));
+}
+
+// Wine shows no cloud placeholder, deduplicated file, online-only file or junction that
+// refuses its listing, and its host links carry no tag: the listing's decisions, fed what
+// Windows reports for each.
+TEST(Rules, OnlyNameSurrogatesAreLinksOnlineOnlyFilesStayAndRefusedLinksAreNotFollowed) {
+  const DWORD folder = FILE_ATTRIBUTE_DIRECTORY, reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+  const std::tuple<DWORD, DWORD, bool, bool> cases[] = {
+      {folder | reparse, IO_REPARSE_TAG_SYMLINK, true, false},
+      {folder | reparse, IO_REPARSE_TAG_MOUNT_POINT, true, false},  // junctions too
+      {folder | reparse, 0, true, false},                           // Wine's host links
+      {folder | reparse, IO_REPARSE_TAG_CLOUD_7, false, false},     // a synced folder
+      {folder | reparse | kOnlineOnlyAttribute, IO_REPARSE_TAG_CLOUD, false, false},
+      {reparse | kOnlineOnlyAttribute, IO_REPARSE_TAG_CLOUD_3, false, true},
+      {reparse, IO_REPARSE_TAG_DEDUP, false, false},
+      {folder, IO_REPARSE_TAG_SYMLINK, false, false}};  // a tag without the attribute is none
+  for (const auto& [attributes, tag, link, onlineOnly] : cases)
+    EXPECT_EQ(std::pair(IsLinkEntry(attributes, tag), IsOnlineOnly(attributes)),
+              std::pair(link, onlineOnly))
+        << std::hex << attributes << " " << tag;
+  using F = ListingFailure;
+  const std::tuple<DWORD, bool, bool, ListingFailure> failures[] = {
+      {ERROR_ACCESS_DENIED, false, true, F::kLinkRefused},  // the profile's "My Music"
+      {ERROR_ACCESS_DENIED, false, false, F::kUnreadable},
+      {ERROR_PATH_NOT_FOUND, true, false, F::kNothing},
+      {ERROR_NO_MORE_FILES, true, false, F::kNothing}};  // an empty drive root
+  for (const auto& [error, root, link, failure] : failures)
+    EXPECT_EQ(ClassifyListingFailure(error, root, link), failure) << error << root << link;
 }
 
 TEST(Rules, LogLinesFailureMessagesAndNumbers) {
@@ -105,11 +141,22 @@ TEST(Rules, LogLinesFailureMessagesAndNumbers) {
   EXPECT_EQ(LogLine({987, 1, 0, 2, 0, 0, 0, 0}, {}, ""), "01-02-0987   00:00:00   \r\n");
   std::string messages = FailureCodeFromWin32(0) ? "not 0" : "";
   for (DWORD error : {ERROR_NO_MORE_FILES, ERROR_WRITE_PROTECT, ERROR_NOT_READY,
-                      ERROR_HANDLE_DISK_FULL, ERROR_DISK_FULL, ERROR_INVALID_NAME})
+                      ERROR_HANDLE_DISK_FULL, ERROR_DISK_FULL})
     messages += FailureMessage(FailureCodeFromWin32(error)) + std::string("|");
-  EXPECT_EQ(
-      messages,
-      "File not found.|Permission Denied|Drive not ready.|Disk full.|Disk full.|Unknown error!|");
+  EXPECT_EQ(messages, "File not found.|Permission Denied|Drive not ready.|Disk full.|Disk full.|");
+  // Any other error gives the system's message (on one line, in UTF-8) and its code; Wine
+  // has no message for most of them, so they come as Windows gives them.
+  const std::string invalid = FailureMessage(FailureCodeFromWin32(ERROR_INVALID_NAME));
+  EXPECT_TRUE(invalid.starts_with("Unknown error! (") && invalid.ends_with("Code 123)")) << invalid;
+  const std::tuple<DWORD, std::wstring, std::string> unknown[] = {
+      {223, L"The file size exceeds the limit allowed and cannot be saved.\r\n",
+       "Unknown error! (The file size exceeds the limit allowed and cannot be saved. Code 223)"},
+      {1920, L"Das System kann nicht auf die Datei zugreifen.\r\nPrüfen Sie den Pfad.\r\n",
+       "Unknown error! (Das System kann nicht auf die Datei zugreifen. Prüfen Sie den Pfad. Code "
+       "1920)"},
+      {6000, L"", "Unknown error! (Code 6000)"}};
+  for (const auto& [error, system, text] : unknown)
+    EXPECT_EQ(UnknownErrorText(error, system), text);
   SetThreadErrorMode(0, nullptr);
   {
     QuietErrors outer;

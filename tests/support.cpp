@@ -34,7 +34,7 @@ void ForEachEntry(const std::string& folder, const std::function<void(std::strin
   WIN32_FIND_DATAW data;
   ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
   for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data)) {
-    std::string name = AnsiFromWide(data.cFileName);
+    std::string name = Utf8FromWide(data.cFileName);
     if (name != "." && name != "..") visit(name, data.dwFileAttributes);
   }
 }
@@ -252,8 +252,8 @@ HWND ChildProcess::MainWindow() const {
 std::string InstallStowly(const std::string& folder, const std::string& ini) {
   std::string built = "Z:" STOWLY_EXE_PATH_FOR_TESTS;
   std::replace(built.begin(), built.end(), '/', '\\');
-  CreateDirectoryA(folder.c_str(), nullptr);
-  EXPECT_TRUE(CopyFileA(built.c_str(), (folder + "Stowly.exe").c_str(), FALSE));
+  MakeFiles(folder, {});
+  EXPECT_TRUE(CopyFileW(FilePathW(built).c_str(), FilePathW(folder + "Stowly.exe").c_str(), FALSE));
   EXPECT_TRUE(ini.empty() || WriteFileText(folder + "Stowly.ini", ini));
   return "\"" + folder + "Stowly.exe\"";
 }
@@ -283,7 +283,7 @@ std::string HostPath(const std::string& path) {
   using ToUnix = char*(CDECL*)(LPCWSTR);
   auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
       GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-  char* unix = toUnix ? toUnix(WideFromAnsi(path).c_str()) : nullptr;
+  char* unix = toUnix ? toUnix(WideFromUtf8(path).c_str()) : nullptr;
   if (!unix) return {};
   std::string result = unix;
   HeapFree(GetProcessHeap(), 0, unix);

@@ -10,20 +10,24 @@ std::string (*g_chooseFolderHook)(HWND, const char*, const std::string&) = nullp
 namespace {
 
 struct FolderRequest {
-  const char* startFolder;
+  const wchar_t* startFolder;
   FolderPlace place;
 };
+
+// The item's file-system path, read wide so that no name passes through the ANSI code page.
+std::string PathOfItem(PCIDLIST_ABSOLUTE item) {
+  wchar_t path[MAX_PATH] = {};
+  return item && SHGetPathFromIDListW(item, path) ? Utf8FromWide(path) : std::string();
+}
 
 int CALLBACK FolderDialogCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM data) {
   const auto* request = reinterpret_cast<const FolderRequest*>(data);
   if (message == BFFM_INITIALIZED) {
-    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(request->startFolder));
+    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(request->startFolder));
   } else if (message == BFFM_SELCHANGED) {
     // A server (\\server) has no path of its own, so it is never offered.
-    char path[MAX_PATH] = {};
-    auto* item = reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam);
-    if (!item || !SHGetPathFromIDListA(item, path) || !FolderChoosable(path, request->place))
-      SendMessageA(dialog, BFFM_ENABLEOK, 0, 0);
+    std::string path = PathOfItem(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam));
+    if (!FolderChoosable(path.c_str(), request->place)) SendMessageA(dialog, BFFM_ENABLEOK, 0, 0);
   }
   return 0;
 }
@@ -46,7 +50,8 @@ bool FolderChoosable(const char* path, FolderPlace place) {
 std::string ChooseFolder(HWND owner, const char* title, const std::string& startFolder,
                          FolderPlace place) {
   if (g_chooseFolderHook) return g_chooseFolderHook(owner, title, startFolder);
-  FolderRequest request = {startFolder.c_str(), place};
+  const std::wstring start = WideFromUtf8(startFolder);
+  FolderRequest request = {start.c_str(), place};
   BROWSEINFOA info = {};
   info.hwndOwner = owner;
   info.lpszTitle = title;
@@ -55,8 +60,7 @@ std::string ChooseFolder(HWND owner, const char* title, const std::string& start
   info.lParam = reinterpret_cast<LPARAM>(&request);
   PIDLIST_ABSOLUTE item = SHBrowseForFolderA(&info);
   if (!item) return {};
-  char path[MAX_PATH] = {};
-  BOOL converted = SHGetPathFromIDListA(item, path);
+  std::string path = PathOfItem(item);
   CoTaskMemFree(item);
-  return converted ? std::string(path) : std::string();
+  return path;
 }

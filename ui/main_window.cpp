@@ -268,7 +268,7 @@ std::wstring SystemFolder() {
 // will not start is not reported.
 void OpenInNotepad(const std::string& path) {
   std::wstring notepad = SystemFolder() + L"\\notepad.exe";
-  std::wstring commandLine = L"\"" + notepad + L"\" \"" + WideFromAnsi(path) + L"\"";
+  std::wstring commandLine = L"\"" + notepad + L"\" \"" + WideFromUtf8(path) + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
