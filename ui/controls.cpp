@@ -17,8 +17,6 @@ void DisableControl(HWND h) {
   if (IsWindow(h)) EnableWindow(h, FALSE);
 }
 
-int ShowControl(HWND h, int cmd) { return IsWindow(h) ? ShowWindow(h, cmd) : 0; }
-
 int IsChecked(HWND h) {
   return IsWindow(h) && SendMessageA(h, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
 }

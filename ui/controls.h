@@ -8,7 +8,6 @@
 
 void EnableControl(HWND h);
 void DisableControl(HWND h);
-int ShowControl(HWND h, int cmd);
 int IsChecked(HWND h);
 void SetChecked(HWND h, int on);
 std::string GetText(HWND h);

@@ -10,8 +10,6 @@
 namespace {
 
 constexpr const char* kRecordProp = "STOWLY_PTR";
-constexpr const char* kTagProp = "STOWLY_TAG";
-constexpr const char* kTag2Prop = "STOWLY_TAG2";
 constexpr DWORD kFormStyle =
     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_VISIBLE;
 
@@ -36,20 +34,6 @@ std::vector<CachedIcon> g_iconCache;
 InstanceRecord* NewRecord() {
   return static_cast<InstanceRecord*>(
       HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(InstanceRecord)));
-}
-
-void FreeTag(HWND window, const char* prop) {
-  if (void* copy = GetPropA(window, prop)) HeapFree(GetProcessHeap(), 0, copy);
-  RemovePropA(window, prop);
-}
-
-void SetTagProp(HWND window, const char* prop, const std::string& text) {
-  if (!IsWindow(window)) return;
-  if (void* old = GetPropA(window, prop)) HeapFree(GetProcessHeap(), 0, old);
-  size_t size = text.size() + (!text.empty() && text.back() == '\0' ? 0 : 1);
-  void* copy = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
-  if (copy) memcpy(copy, text.data(), text.size() < size ? text.size() : size);
-  SetPropA(window, prop, copy);
 }
 
 std::string ClassNameOf(HWND window) {
@@ -152,8 +136,6 @@ void CreateControls(const FormDef& def, HWND form, HINSTANCE instance) {
     InstanceRecord* record = SetupControl(
         control, 1, row.font ? 1 : 0, row.font, 0, row.colors.useColors, row.colors.foreIsSystem,
         row.colors.backIsSystem, row.colors.fore, row.colors.back, kMakeBrush, def.subclassProc);
-    SetTag(control, "");
-    SetTag2(control, "");
     def.vars->handles[i] = control;
 
     std::string cls = ClassNameOf(control);
@@ -221,8 +203,6 @@ LRESULT OnFormCreate(const FormDef& def, HWND form, WPARAM wParam, LPARAM lParam
   SetPropA(form, kRecordProp, record);
   record->IsForm = 1;
   def.vars->form = form;
-  SetTag(form, "");
-  SetTag2(form, "");
   // Created on a monitor of another DPI than the one its size was made for: resize.
   auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
   int dpi = WindowDpi(form);
@@ -322,8 +302,6 @@ LRESULT OnFormDestroy(const FormDef& def, HWND form, InstanceRecord* record) {
   if (record && record->IsModal) PostMessageA(nullptr, WM_NULL, 0, 0);
   if (record) {
     HeapFree(GetProcessHeap(), 0, record);
-    FreeTag(form, kTagProp);
-    FreeTag(form, kTag2Prop);
   }
   RemovePropA(form, kRecordProp);
   return 0;
@@ -484,8 +462,6 @@ LRESULT ControlProcedure(const FormDef& def, HWND control, UINT message, WPARAM 
       WNDPROC old = record->OldWindowProc;
       HeapFree(GetProcessHeap(), 0, record);
       RemovePropA(control, kRecordProp);
-      FreeTag(control, kTagProp);
-      FreeTag(control, kTag2Prop);
       SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
       CallWindowProcA(old, control, WM_DESTROY, wParam, lParam);
       return 0;
@@ -568,7 +544,3 @@ HICON IconOfSize(const char* name, int width, int height) {
   g_iconCache.push_back({name, width, height, icon});
   return icon;
 }
-
-void SetTag(HWND window, const std::string& text) { SetTagProp(window, kTagProp, text); }
-
-void SetTag2(HWND window, const std::string& text) { SetTagProp(window, kTag2Prop, text); }

@@ -137,8 +137,6 @@ HFONT FontFromSpec(const std::string& spec, int dpi = 96);
 // An icon resource drawn at the given size, loaded once per size and kept for the life
 // of the process, as fonts are.
 HICON IconOfSize(const char* name, int width, int height);
-void SetTag(HWND window, const std::string& text);
-void SetTag2(HWND window, const std::string& text);
 
 // Font specs shared by more than one form.
 inline constexpr const char* kStandardFont = "MS Sans Serif,-11,0,0,0,400,0,0,0,0,1,2,1,34";
