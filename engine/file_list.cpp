@@ -10,6 +10,7 @@
 #include "engine/failure.h"
 #include "engine/fs.h"
 #include "engine/safe_copy.h"
+#include "engine/versions.h"
 
 namespace {
 
@@ -202,6 +203,9 @@ void Lister::ListEntries(const std::string& folder, bool root,
 }
 
 void Lister::ListFolder(const std::string& folder, bool root) {
+  // The destination's kept versions are no source folder's copy.
+  if (options_.mode == ListingMode::kDestination && IsInVersions(options_.destination, folder))
+    return;
   DWORD now = GetTickCount();
   if (!shown_ || now - lastShown_ >= kShowEveryMs) {
     if (!options_.quiet)
