@@ -94,9 +94,15 @@ Sources BackupJob::CheckSources() {
   return s;
 }
 
+// A destination file goes: into this run's versions when they are kept, else deleted.
+int BackupJob::RemoveCopy(const std::string& file) {
+  return versions_.On() ? versions_.Keep(file) : DeleteFileOrKeepIt(file);
+}
+
 // Removes from one destination copy what its source no longer has, before anything is
-// copied, so the space is free and no file loses its previous copy before its new one is
-// in place. The destination folder's own files (lock, log) stay.
+// copied, so the space is free (unless versions are kept) and no file loses its previous
+// copy before its new one is in place. The destination folder's own files (lock, log, kept
+// versions) stay.
 void BackupJob::CleanCopy(Sources& s, const std::string& path) {
   if (!IsFolder(path)) return;
   Say("  Deleting " + path, true);
@@ -106,7 +112,9 @@ void BackupJob::CleanCopy(Sources& s, const std::string& path) {
     std::string upper = Upper(entry);
     return upper == lock || upper == log || !GoneFromSources(s, entry, isFolder);
   };
-  TreeDeletion left = PruneTree(WithBackslash(path), keep);
+  PruneRules rules{[&](const std::string& entry) { return IsInVersions(destination_, entry); },
+                   [&](const std::string& file) { return RemoveCopy(file); }};
+  TreeDeletion left = PruneTree(WithBackslash(path), keep, rules);
   for (const std::string& link : left.links) Say("  Link left in place: " + link);
   for (const auto& [entry, code] : left.failed) ReportLeftBehind(entry, code);
 }
@@ -277,7 +285,7 @@ void BackupJob::DeleteOrphans(Sources& s) {
       int code = 0;
       if (Upper(entry) == logPath) {
         log_.Write("  Skipped Stowly Log File");
-      } else if ((code = DeleteFileOrKeepIt(entry)) == 0) {
+      } else if ((code = RemoveCopy(entry)) == 0) {
         ++deleted;
         log_.Write("  Deleted " + entry);
       } else {
@@ -339,6 +347,8 @@ bool BackupJob::PrepareDestination() {
     Say(kDestinationBusyLine);
     return false;
   }
+  versions_.Start(destination_, in_.keepVersions);
+  versions_.DeleteExpired();
   Sources s = CheckSources();
   bool fullMirror = FullMirror();
   if (fullMirror) {
@@ -361,11 +371,16 @@ bool BackupJob::PrepareDestination() {
   return true;
 }
 
+void BackupJob::SayVersionsKept() {
+  if (versions_.KeptAny()) Say("  Previous versions kept in " + versions_.RunFolder(), true);
+}
+
 JobOutcome BackupJob::FinishCopyPhase(bool cancelled) {
   int skipped = host_.SkippedCount();
   if (cancelled) {
     // A cancel in the moment after the last entry must not count one file too many.
     int reached = std::min<int>(state_.fileIndex, state_.foundCount);
+    SayVersionsKept();
     Say(CanceledLine(reached - state_.failed, state_.foundCount), true);
     return JobOutcome::kCanceled;
   }
@@ -377,6 +392,7 @@ JobOutcome BackupJob::FinishCopyPhase(bool cancelled) {
     RemoveOrphans();
     if (host_.WindowGone()) return JobOutcome::kCanceled;
   }
+  SayVersionsKept();
   Say("FINISHED!  Backup is complete.", true);
   bool problems = skipped > 0 || orphanFailures_ > 0 || !reportedMissing_.empty();
   return problems ? JobOutcome::kProblems : JobOutcome::kClean;
@@ -408,7 +424,8 @@ BackupJob::Check BackupJob::Checks(bool silent) {
   in_ = {host_.SourceFolders(),
          NormalizeFolderPath(host_.Destination()),
          {g_settings.FullMirror, g_settings.DeleteFiles, g_settings.UseArchiveBit},
-         g_settings.MaxLogSize};
+         g_settings.MaxLogSize,
+         g_settings.KeepVersions};
   const std::vector<std::string>& folders = in_.sources;
   logPath_ = destination_ + "Stowly.log";
   log_.UsePath(logPath_);

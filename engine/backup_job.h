@@ -13,6 +13,7 @@
 #include "engine/job_rules.h"
 #include "engine/job_state.h"
 #include "engine/log_file.h"
+#include "engine/versions.h"
 
 // What the last job came to, for a scheduled task's exit code.
 enum class JobOutcome {
@@ -29,6 +30,7 @@ struct JobInputs {
   std::string destination;           // normalised
   ModeSettings mode;
   int maxLogSize = 0;
+  int keepVersions = 0;  // days; 0 keeps no versions
 };
 
 class BackupJob {
@@ -72,6 +74,8 @@ class BackupJob {
   bool CopyFiles();
   void WaitForWorkerIdle();
   JobOutcome FinishCopyPhase(bool cancelled);
+  void SayVersionsKept();
+  int RemoveCopy(const std::string& file);
   void RemoveOrphans();
   void ListDestination(const Sources& s);
   void DeleteOrphans(Sources& s);
@@ -87,7 +91,8 @@ class BackupJob {
   JobHost& host_;
   LogWriter log_;
   JobState state_;
-  WorkerContext copy_{state_, host_, log_};
+  KeptVersions versions_{log_};
+  WorkerContext copy_{state_, host_, log_, &versions_};
   DestinationLock lock_;
   Phase phase_ = Phase::kIdle;
   JobOutcome outcome_ = JobOutcome::kClean;

@@ -12,6 +12,7 @@
 #include "engine/job_rules.h"
 #include "engine/link_safety.h"
 #include "engine/safe_copy.h"
+#include "engine/versions.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -122,7 +123,10 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
     std::string folder = destination.substr(0, destination.rfind('\\') + 1);
     code = !copied.MayCopyInto(destinationFolder, folder, source.substr(0, source.rfind('\\') + 1))
                ? kThroughLink
-               : CopyFileOver(source, destination, c.state.clearArchive, true);
+               : CopyFileOver(source, destination, c.state.clearArchive, true, c.versions);
+    // Kept versions never cost a backup its room: the oldest go until the copy fits.
+    while (code == kDiskFull && c.versions && c.versions->MakeRoom())
+      code = CopyFileOver(source, destination, c.state.clearArchive, true, c.versions);
   }
   // A folder in the way is the destination's to clear, so it is named there.
   if (code != 0) ReportFailure(c, n, code == kFolderInTheWay ? destination : source, code);

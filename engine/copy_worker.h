@@ -5,11 +5,14 @@
 #include "engine/job_state.h"
 #include "engine/log_file.h"
 
+class KeptVersions;
+
 // What one worker run works on; it must outlive the worker thread.
 struct WorkerContext {
   JobState& state;
   JobHost& host;
   LogWriter& log;
+  KeptVersions* versions = nullptr;  // where older copies go, when they are kept
 };
 
 // Sets the file index to 0 and, unless a worker still runs, starts one over master-list

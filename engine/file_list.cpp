@@ -10,6 +10,7 @@
 #include "engine/fs.h"
 #include "engine/path_identity.h"
 #include "engine/safe_copy.h"
+#include "engine/versions.h"
 
 namespace {
 
@@ -189,6 +190,9 @@ void Lister::Take(const std::string& folder, const WIN32_FIND_DATAW& data,
 }
 
 void Lister::ListFolder(const std::string& folder, bool root, bool link) {
+  // The destination's kept versions are no source folder's copy.
+  if (options_.mode == ListingMode::kDestination && IsInVersions(options_.destination, folder))
+    return;
   DWORD now = GetTickCount();
   if (!shown_ || now - lastShown_ >= kShowEveryMs) {
     if (!options_.quiet)

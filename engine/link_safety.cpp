@@ -81,15 +81,17 @@ void RemoveEmptiedFolder(const std::string& folder, TreeDeletion& d) {
   if (old != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), old & kSettableAttributes);
 }
 
-void Prune(const std::string& folder, const KeepPath& keep, TreeDeletion& d) {
+void Prune(const std::string& folder, const KeepPath& keep, TreeDeletion& d,
+           const PruneRules& rules = {}) {
   std::vector<Entry> entries;
   if (DWORD error = ReadEntries(folder, entries)) {
     d.failed.emplace_back(folder, FailureCodeFromWin32(error));
     return;
   }
   for (const Entry& e : entries) {
+    if (rules.leaveWhole && rules.leaveWhole(e.path)) continue;
     if (keep(e.path, e.isFolder) && !e.isLink) {
-      if (e.isFolder) Prune(e.path, keep, d);
+      if (e.isFolder) Prune(e.path, keep, d, rules);
     } else if (e.isLink) {
       // A link is never a copy's own content, and is never followed.
       if (RemoveLink(e.path) && Attributes(e.path) == INVALID_FILE_ATTRIBUTES)
@@ -98,9 +100,10 @@ void Prune(const std::string& folder, const KeepPath& keep, TreeDeletion& d) {
         d.links.push_back(e.path);
     } else if (e.isFolder) {
       Prune(
-          e.path, [](const std::string&, bool) { return false; }, d);
+          e.path, [](const std::string&, bool) { return false; }, d, rules);
       RemoveEmptiedFolder(e.path, d);
-    } else if (int code = DeleteFileOrKeepIt(e.path)) {
+    } else if (int code =
+                   rules.removeFile ? rules.removeFile(e.path) : DeleteFileOrKeepIt(e.path)) {
       d.failed.emplace_back(e.path, code);
     } else {
       ++d.deleted;
@@ -124,9 +127,9 @@ bool PathGoesThroughLink(const std::string& folder, const std::string& path) {
   return false;
 }
 
-TreeDeletion PruneTree(const std::string& folder, const KeepPath& keep) {
+TreeDeletion PruneTree(const std::string& folder, const KeepPath& keep, const PruneRules& rules) {
   TreeDeletion d;
-  Prune(folder, keep, d);
+  Prune(folder, keep, d, rules);
   return d;
 }
 

@@ -18,13 +18,20 @@ struct TreeDeletion {
 };
 // Whether a pruning keeps a path (a folder's ends with a backslash).
 using KeepPath = std::function<bool(const std::string& path, bool isFolder)>;
+// Beyond keep: what a pruning never touches nor enters, whatever keep says (a link
+// included), and how a file not kept goes (0 or its failure code); deleted by default.
+struct PruneRules {
+  std::function<bool(const std::string& path)> leaveWhole;
+  std::function<int(const std::string& file)> removeFile;
+};
 
 // Removes from folder (ending with a backslash) every file and folder that keep does not
 // keep, never entering a link: a link met goes as a link. A kept folder is entered, one not
 // kept goes whole. Wine 8 cannot remove a host symbolic link through any file call
 // (RemoveDirectory, DeleteFile and the open-the-link flag all reach the target, MoveFile
 // moves the target), so there every link stays, with the folders that hold it.
-TreeDeletion PruneTree(const std::string& folder, const KeepPath& keep);
+TreeDeletion PruneTree(const std::string& folder, const KeepPath& keep,
+                       const PruneRules& rules = {});
 // Deletes folder and everything below it the same way.
 TreeDeletion DeleteTreeWithoutLinks(const std::string& folder);
 // Deletes a file whatever its attributes; 0, or the failure code with the attributes put back.

@@ -9,6 +9,7 @@
 
 #include "engine/failure.h"
 #include "engine/fs.h"
+#include "engine/versions.h"
 
 namespace {
 
@@ -92,17 +93,30 @@ int ReplaceOlderCopy(const std::wstring& partial, const std::wstring& destinatio
 }
 
 // A virus scanner, the search indexer or a backup agent often holds a freshly written file
-// open for a moment, so a refused replace is tried again for about a second.
+// open for a moment, so a refused move is tried again for about a second.
 constexpr int kReplaceRetries = 8;
 constexpr DWORD kReplaceRetryMs = 125;
 
-int ReplaceAllowingAMoment(const std::wstring& partial, const std::wstring& destination) {
-  int code = ReplaceOlderCopy(partial, destination);
+template <typename Move>
+int AllowingAMoment(const Move& move) {
+  int code = move();
   for (int retry = 0; code == kPermissionDenied && retry < kReplaceRetries; ++retry) {
     Sleep(kReplaceRetryMs);
-    code = ReplaceOlderCopy(partial, destination);
+    code = move();
   }
   return code;
+}
+
+// An older copy (a plain file, never a link) whose size or last-write time is not the new
+// copy's; both lie on one volume, so its time resolution cannot tell them apart.
+bool OlderCopyDiffers(const std::wstring& partial, const std::wstring& destination) {
+  WIN32_FILE_ATTRIBUTE_DATA older, newer;
+  if (!GetFileAttributesExW(destination.c_str(), GetFileExInfoStandard, &older) ||
+      (older.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      !GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &newer))
+    return false;
+  return older.nFileSizeHigh != newer.nFileSizeHigh || older.nFileSizeLow != newer.nFileSizeLow ||
+         CompareFileTime(&older.ftLastWriteTime, &newer.ftLastWriteTime) != 0;
 }
 
 // Changes the archive bit alone (no other attribute of the user's file); true when the bit
@@ -146,17 +160,23 @@ void RemovePartialCopiesIn(const std::string& folder, const std::string& sourceF
 }
 
 int CopyFileOver(const std::string& source, const std::string& destination, bool clearSourceArchive,
-                 bool folderSwept) {
+                 bool folderSwept, KeptVersions* versions) {
   const std::wstring destinationW = FilePathW(destination);
   const std::string partial = PartialCopyPath(destination, source);
+  const std::wstring partialW = FilePathW(partial);
   QuietErrors quiet;
   // Cleared before the copy, so a write made while it runs sets the bit again for the next
   // Fast Mirror; a failed copy gets its bit back.
   const std::wstring sourceW = FilePathW(source);
   const bool cleared = clearSourceArchive && SetArchiveBit(sourceW, false);
   int code = CopyToPartial(source, destination, partial, folderSwept);
-  if (code == 0) code = ReplaceAllowingAMoment(FilePathW(partial), destinationW);
+  // The older copy is kept only once the new one is complete, and only when it differs.
+  bool kept = false;
+  if (code == 0 && versions && versions->On() && OlderCopyDiffers(partialW, destinationW))
+    kept = (code = AllowingAMoment([&] { return versions->Keep(destination); })) == 0;
+  if (code == 0) code = AllowingAMoment([&] { return ReplaceOlderCopy(partialW, destinationW); });
   if (code != 0) {
+    if (kept) versions->PutBack(destination);
     DeleteAnyFile(partial);
     if (cleared) SetArchiveBit(sourceW, true);
   }

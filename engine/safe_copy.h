@@ -4,13 +4,16 @@
 #pragma once
 #include <string>
 
+class KeptVersions;
+
 // Copies source to destination, making missing destination folders and trying once more
 // when the path was missing; clears the source's archive attribute after a good copy when
 // asked. folderSwept: the caller has removed the temporaries of the destination's folder
-// in this run (RemovePartialCopiesIn), so none is looked for. Returns the failure code, 0
-// on success.
+// in this run (RemovePartialCopiesIn), so none is looked for. versions: where an older
+// copy that differs from the new one goes once the new one is complete. Returns the
+// failure code, 0 on success.
 int CopyFileOver(const std::string& source, const std::string& destination, bool clearSourceArchive,
-                 bool folderSwept = false);
+                 bool folderSwept = false, KeptVersions* versions = nullptr);
 // Removes the temporaries a run that was cut short left in folder (ends with a backslash);
 // a file the source folder has by the same name is the user's copy and stays.
 void RemovePartialCopiesIn(const std::string& folder, const std::string& sourceFolder);

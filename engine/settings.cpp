@@ -201,6 +201,9 @@ StoredSettings LoadSettings() {
   // A size of 0 or less would delete the log at every run.
   int maxLogSize = ParseNumber(ReadSetting("MaxLogSize", "104857600"));
   g_settings.MaxLogSize = maxLogSize <= 0 ? 104857600 : std::min(maxLogSize, kMaxLogSizeLimit);
+  // Any number of days outside the range turns keeping off rather than guessing one.
+  int days = ParseNumber(ReadSetting("KeepVersions", "0"));
+  g_settings.KeepVersions = days >= 1 && days <= kMostKeptDays ? days : 0;
   return stored;
 }
 

@@ -18,11 +18,13 @@ struct Settings {
   std::atomic<int> UseArchiveBit{0};
   std::atomic<int> DeleteFiles{1};
   std::atomic<int> MaxLogSize{104857600};
+  std::atomic<int> KeepVersions{0};  // days the replaced and deleted copies are kept; 0 = off
 };
 extern Settings g_settings;
 
 inline constexpr int kMaxLogSizeLimit = 1047527424;  // 999 MiB
 inline constexpr int kMiB = 1048576;
+inline constexpr int kMostKeptDays = 3650;
 
 std::string ExeFolder();  // the executable's folder, ending with a backslash
 std::string ResolveSettingsPath(bool localMode);

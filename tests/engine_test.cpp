@@ -17,6 +17,7 @@
 #include "engine/log_file.h"
 #include "engine/safe_copy.h"
 #include "engine/settings.h"
+#include "engine/versions.h"
 #include "tests/support.h"
 
 namespace {
@@ -29,6 +30,19 @@ Lines Sorted(Lines v) {
 }
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+
+// A run's folder name for a run that many days and an hour ago.
+std::string DaysAgo(int days) {
+  SYSTEMTIME now, then;
+  FILETIME time;
+  GetLocalTime(&now);
+  SystemTimeToFileTime(&now, &time);
+  ULARGE_INTEGER ticks = {{time.dwLowDateTime, time.dwHighDateTime}};
+  ticks.QuadPart -= (days * 24ull + 1) * 36000000000ull;
+  time = {ticks.LowPart, ticks.HighPart};
+  FileTimeToSystemTime(&time, &then);
+  return VersionFolderName(then);
+}
 
 class Engine : public ::testing::Test {
  protected:
@@ -51,13 +65,16 @@ class Engine : public ::testing::Test {
     return Sorted(list);
   }
   std::string To(const std::string& source) const { return DestinationPath(dest, source); }
-  // Runs the copy worker over list (entries 1..size) to its end, as the job does.
-  void RunWorker(const Lines& list) {
+  // Runs the copy worker over list (entries 1..size) to its end, as the job does, keeping
+  // versions for keepDays.
+  void RunWorker(const Lines& list, int keepDays = 0) {
     state.destination = host.destination;
     state.masterList = list;
     state.foundCount = static_cast<int>(list.size());
     LogWriter writer(host);
-    WorkerContext context{state, host, writer};
+    KeptVersions versions(writer);
+    versions.Start(host.destination, keepDays);
+    WorkerContext context{state, host, writer, &versions};
     RunCopyWorker(context);
   }
 
@@ -354,6 +371,35 @@ TEST_F(Engine, OnAFullDiskTheLogsLinesWaitForRoomAndKeepTheirOrder) {
   RemoveTree(q);
 }
 
+// Kept versions give way when a copy finds no room: the oldest run's folder first, then the
+// next, never this run's, which holds the older copy the first file replaced; then the
+// file is reported as today.
+TEST_F(Engine, OnAFullDiskOlderRunsVersionsMakeRoomButNeverThisRuns) {
+  if (std::string why = FullDiskMissing(); !why.empty()) GTEST_SKIP() << why;
+  ULARGE_INTEGER free = {};
+  const size_t kKiB = 1024;
+  std::string q = "Q:\\stowly-versions-" + std::to_string(GetCurrentProcessId()) + "\\";
+  std::string versions = q + kVersionsFolderName + "\\", oldest = DaysAgo(3), newer = DaysAgo(2);
+  const std::string fits = std::string(300 * kKiB, 'n'), older = std::string(50 * kKiB, 'o');
+  ASSERT_TRUE(MakeFiles(src, {{"fits", fits}, {"never", std::string(600 * kKiB, 'x')}}));
+  ASSERT_TRUE(MakeFiles(CopyOf(q, src), {{"fits", older}}) &&
+              MakeFiles(versions, {{oldest + "\\a", std::string(200 * kKiB, 'a')},
+                                   {newer + "\\b", std::string(200 * kKiB, 'b')}}));
+  GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
+  ASSERT_TRUE(WriteFileText(q + "ballast", std::string(free.QuadPart - 150 * kKiB, 'x')));
+  host.destination = q;
+  RunWorker({src + "fits", src + "never"}, 30);
+  EXPECT_TRUE(ReadFileText(CopyOf(q, src) + "fits") == fits);
+  Lines runs = Names(versions);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_TRUE(ReadTree(versions) == (Files{{runs[0] + "\\" + src.substr(3) + "fits", older}}));
+  Lines texts = LogTexts(log);
+  EXPECT_TRUE(Has(texts, "  Disk full, deleted old versions " + versions + oldest + "\\") &&
+              Has(texts, "  Disk full, deleted old versions " + versions + newer + "\\"));
+  EXPECT_EQ(texts.back(), "  2   Error - Disk full.  " + src + "never");
+  RemoveTree(q);
+}
+
 // --- Whole jobs ---
 const std::string kFinished = "FINISHED!  Backup is complete.";
 
@@ -638,6 +684,76 @@ TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   Run({slashed, {from.root()}, 0, 1, 1});
   EXPECT_FALSE(Exists(dst + "orphan.txt"));
   EXPECT_TRUE(Has(Log(), "  Skipped Stowly Log File"));
+}
+
+// With versions kept, an older copy that differs from its new one, and each copy a run
+// removes, moves to the run's folder in both modes; an unchanged copy, and one whose new
+// copy failed, stay. Runs' folders past the kept days go; anything else there is the user's.
+TEST_F(Job, KeptVersionsHoldWhatARunReplacesOrRemovesAndNothingElse) {
+  const Files source = {
+      {"a", "new a"}, {"same", "unchanged"}, {"sub\\b", "new b"}, {"locked", "new"}};
+  const Files replaced = {{"a", "old a"}, {"sub\\b", "old b"}, {"gone\\c", "old c"}};
+  const std::string versions = dst + kVersionsFolderName + "\\", expired = DaysAgo(31),
+                    kept = "  Previous versions kept in " + versions;
+  const Files mine = {{"notes.txt", "mine"},
+                      {"2001-02-30 10.00.00\\x", "no date"},
+                      {DaysAgo(29) + "\\r", "recent"}};
+  for (int fullMirror : {1, 0}) {
+    SCOPED_TRACE(fullMirror);
+    RemoveTree(dst);
+    MakeFiles(src, source);
+    for (const auto& [name, content] : source)
+      SetFileAttributesA((src + name).c_str(), FILE_ATTRIBUTE_ARCHIVE);
+    MakeFiles(copy, replaced);
+    MakeFiles(copy, {{"locked", "previous"}});
+    ASSERT_TRUE(CopyFileA((src + "same").c_str(), (copy + "same").c_str(), FALSE));
+    MakeFiles(versions, mine);
+    MakeFiles(versions + expired + "\\", {{"e", "expired"}});
+    {
+      Locked held(src + "locked");
+      Run({dst, {src}, fullMirror, 1, 1, 30});
+    }
+    Files expected = source;
+    expected["locked"] = "previous";
+    EXPECT_EQ(ReadTree(copy), expected);
+    const std::string line = Last(2)[0];
+    ASSERT_TRUE(line.rfind(kept, 0) == 0 && host->status.back() == kFinished) << line;
+    EXPECT_EQ(std::count(host->status.begin(), host->status.end(), line), 1);
+    expected = mine;
+    for (const auto& [name, content] : replaced)
+      expected[line.substr(kept.size()) + src.substr(3) + name] = content;
+    EXPECT_EQ(ReadTree(versions), expected);
+    EXPECT_TRUE(Has(Log(), "  Deleted old versions " + versions + expired + "\\"));
+  }
+}
+
+// A drive-root source makes the whole destination folder its copy: neither Full Mirror nor
+// orphan removal touches the versions, nor reaches through a link among them.
+TEST_F(Job, ADriveRootSourceLeavesTheVersionsWhole) {
+  std::string root = dir / "root\\", out = dir / "out\\";
+  std::string versions = dst + kVersionsFolderName + "\\", kept = "  Previous versions kept in ";
+  const Files mine = {{"notes.txt", "mine"}, {DaysAgo(2) + "\\a.txt", "older a"}};
+  MakeFiles(root, {{"a.txt", "a"}});
+  MakeFiles(out, {{"o", "outside"}});
+  MakeFiles(versions, mine);
+  const bool linked = HostSymlink(versions + "link", out);
+  MappedDrive from('J', root);
+  ASSERT_TRUE(from.ready());
+  for (int fullMirror : {1, 0}) {
+    SCOPED_TRACE(fullMirror);
+    MakeFiles(dst, {{"stale.txt", "stale"}});
+    Run({dst, {from.root()}, fullMirror, 1, 1, 30});
+    EXPECT_EQ(ReadFileText(dst + "a.txt"), "a");
+    EXPECT_FALSE(Exists(dst + "stale.txt"));
+    const std::string line = Last(2)[0];
+    EXPECT_EQ(ReadFileText(line.substr(kept.size()) + "stale.txt"), "stale") << line;
+  }
+  Files left = ReadTree(versions);
+  EXPECT_EQ(left.size(), mine.size() + 2) << "one stale.txt in each run's folder";
+  for (const auto& [name, content] : mine) EXPECT_EQ(left[name], content);
+  EXPECT_TRUE(!linked || Exists(versions + "link"));
+  EXPECT_EQ(ReadTree(out), (Files{{"o", "outside"}}));
+  RemoveTreeOnHost(dir.path());
 }
 
 }  // namespace

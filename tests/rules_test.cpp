@@ -185,30 +185,32 @@ std::string Loaded(const std::string& path) {
   for (const std::string& source : stored.sources) text += source + "|";
   for (int n : {int{stored.logFile}, g_settings.NumDirs.load(), g_settings.FullMirror.load(),
                 g_settings.UseArchiveBit.load(), g_settings.DeleteFiles.load(),
-                g_settings.MaxLogSize.load()})
+                g_settings.MaxLogSize.load(), g_settings.KeepVersions.load()})
     text.append(" ").append(NumberText(n));
   return text + " " + LogFilePath();
 }
 
 TEST(Settings, LoadingAppliesDefaultsGapsCouplingAndLimits) {
-  const std::string h = "[Main Settings]\r\n", defaults = "; 1 0 1 0 1 104857600 Stowly.log";
+  const std::string h = "[Main Settings]\r\n", defaults = "; 1 0 1 0 1 104857600 0 Stowly.log";
   const std::pair<std::string, std::string> cases[] = {
       {"", defaults},
       {std::string(5000, '\xff') + "\r\n[Main Settings\r\n=\r\nNumDirs\r\n\0\0garbage", defaults},
       {h + "DestinationFolder=E:\\Backup\r\nLogFile=yes\r\nNumDirs=3\r\nSourceFolder1=C:\\One\\\r\n"
            "SourceFolder3=C:\\Three\\\r\nFullMirror=0\r\nUseArchiveBit=0\r\nDeleteFiles=0\r\n"
-           "MaxLogSize=2000000000\r\n",
-       "E:\\Backup;C:\\One\\|*|C:\\Three\\| 0 3 1 0 0 1047527424 E:\\Backup\\Stowly.log"},
+           "MaxLogSize=2000000000\r\nKeepVersions=3650\r\n",
+       "E:\\Backup;C:\\One\\|*|C:\\Three\\| 0 3 1 0 0 1047527424 3650 E:\\Backup\\Stowly.log"},
       {h + "FullMirror=0\r\nUseArchiveBit=1\r\nMaxLogSize=abc\r\nLogFile=1\r\nSourceFolder1=C:\\A\\"
-           "\r\nNumDirs=-99999999999999999999\r\n",
-       "; 1 0 0 1 1 104857600 Stowly.log"},
-      // Hand-edited switches outside 0 and 1 read as their defaults, as a negative size does.
-      {h + "FullMirror=2\r\nUseArchiveBit=1\r\nDeleteFiles=2\r\nMaxLogSize=-5\r\n",
-       "; 1 0 1 1 1 104857600 Stowly.log"},
-      {h + "FullMirror=0\r\nUseArchiveBit=3\r\nDeleteFiles=-1\r\n", defaults},
+           "\r\nNumDirs=-99999999999999999999\r\nKeepVersions=abc\r\n",
+       "; 1 0 0 1 1 104857600 0 Stowly.log"},
+      // Hand-edited switches outside 0 and 1 read as their defaults, as a negative size does;
+      // kept days outside 1 to 3650 keep nothing.
+      {h + "FullMirror=2\r\nUseArchiveBit=1\r\nDeleteFiles=2\r\n"
+           "MaxLogSize=-5\r\nKeepVersions=1\r\n",
+       "; 1 0 1 1 1 104857600 1 Stowly.log"},
+      {h + "FullMirror=0\r\nUseArchiveBit=3\r\nDeleteFiles=-1\r\nKeepVersions=3651\r\n", defaults},
       {h + "NumDirs=2147483647\r\nSourceFolder1=C:\\A\\\r\nSourceFolder2=C:\\B\\\r\n"
-           "SourceFolder02=C:\\Zero\\\r\n",
-       ";C:\\A\\|C:\\B\\| 1 2 1 0 1 104857600 Stowly.log"},
+           "SourceFolder02=C:\\Zero\\\r\nKeepVersions=-30\r\n",
+       ";C:\\A\\|C:\\B\\| 1 2 1 0 1 104857600 0 Stowly.log"},
   };
   for (const auto& [file, expected] : cases) {
     ScratchDir dir;
@@ -236,7 +238,7 @@ TEST(Settings, EitherEncodingLoadsAndTheNextWriteStoresUtf8) {
     ScratchDir dir;
     ASSERT_TRUE(WriteFileText(dir / "Stowly.ini", bytes));
     EXPECT_EQ(Loaded(dir / "Stowly.ini"),
-              dest + ";" + source + "| 1 1 1 0 1 104857600 " + dest + "Stowly.log")
+              dest + ";" + source + "| 1 1 1 0 1 104857600 0 " + dest + "Stowly.log")
         << bytes;
     WriteSetting("MaxLogSize", "1048576");
     EXPECT_EQ(ReadFileText(dir / "Stowly.ini"),

@@ -159,7 +159,8 @@ std::string IniText(const Config& c) {
     ini += "SourceFolder" + std::to_string(i + 1) + "=" + c.sources[i] + "\r\n";
   return ini + "FullMirror=" + std::to_string(c.fullMirror) +
          "\r\nUseArchiveBit=" + std::to_string(c.useArchiveBit) +
-         "\r\nDeleteFiles=" + std::to_string(c.deleteFiles) + "\r\n";
+         "\r\nDeleteFiles=" + std::to_string(c.deleteFiles) +
+         "\r\nKeepVersions=" + std::to_string(c.keepVersions) + "\r\n";
 }
 
 void PumpMessages() {

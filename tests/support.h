@@ -60,7 +60,7 @@ struct Locked {
 struct Config {
   std::string destination;
   std::vector<std::string> sources;
-  int fullMirror = 1, useArchiveBit = 0, deleteFiles = 1;
+  int fullMirror = 1, useArchiveBit = 0, deleteFiles = 1, keepVersions = 0;
 };
 std::string IniText(const Config& c);
 

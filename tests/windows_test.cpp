@@ -235,43 +235,53 @@ TEST_F(Windows, MainJobKeepsAQuitRequestAndClosesAfterIt) {
 // --- The options window, opened modally on the main window ---
 
 constexpr int kFullMirror = 1000, kFastMirror = 1001, kDeleteFiles = 1003, kArchiveBit = 1004,
-              kSizeBox = 1006, kSizeLabel = 1007;
+              kSizeBox = 1006, kSizeLabel = 1007, kKeepBox = 1008, kDaysBox = 1009;
 HWND OptionsForm() { return FindWindowA("FORM_STOWLY_OPTIONS_CLASS", nullptr); }
 
-// Delete files, archive bit, mode (1 Full, 0 Fast Mirror) and log size, as shown and stored.
+// Delete files, archive bit, mode (1 Full, 0 Fast Mirror), log size and kept days, as shown
+// and stored (the kept days' row shown on its own, "-" when unchecked).
 std::string Shown(HWND form) {
   bool full = IsChecked(Item(form, kFullMirror)), fast = IsChecked(Item(form, kFastMirror));
   return NumberText(IsChecked(Item(form, kDeleteFiles))) +
          NumberText(IsChecked(Item(form, kArchiveBit))) + NumberText(full) +
          (full == fast ? "?:" : ":") + GetText(Item(form, kSizeBox));
 }
+std::string ShownDays(HWND form) {
+  return (IsChecked(Item(form, kKeepBox)) ? "" : "-") + GetText(Item(form, kDaysBox));
+}
 std::string Stored() {
   return NumberText(g_settings.DeleteFiles) + NumberText(g_settings.UseArchiveBit) +
-         NumberText(g_settings.FullMirror) + ":" + NumberText(g_settings.MaxLogSize);
+         NumberText(g_settings.FullMirror) + ":" + NumberText(g_settings.MaxLogSize) + ":" +
+         NumberText(g_settings.KeepVersions);
 }
-void Set(const char* flags, int maxLogSize) {
+void Set(const char* flags, int maxLogSize, int keepDays) {
   g_settings.DeleteFiles = flags[0] - '0', g_settings.UseArchiveBit = flags[1] - '0';
   g_settings.FullMirror = flags[2] - '0', g_settings.MaxLogSize = maxLogSize;
+  g_settings.KeepVersions = keepDays;
 }
 
-// One step per word: c o x Cancel, Ok, the close box; a d f F a click on the archive bit,
-// delete files, Fast or Full Mirror; k the focus on Ok; t Tab; e Enter; b<text> pasted into
-// the size box, '<text> typed into it; =<shown> what the window shows; ^ Cancel has the focus.
+// One step per word: c o x Cancel, Ok, the close box; a d f F v a click on the archive bit,
+// delete files, Fast or Full Mirror, the kept days' box; k the focus on Ok; t Tab; e Enter;
+// b<text> pasted into the size box, '<text> typed into it, y<text> pasted into the days box;
+// =<shown> and #<days> what the window shows; ^ Cancel has the focus.
 int RunOptions(const std::string& words, bool copying = false) {
   std::vector<Step> steps;
   std::istringstream in(words);
   for (std::string w; in >> w;)
     steps.push_back([w](HWND form) {
       HWND box = Item(form, kSizeBox);
-      const int clicks[] = {IDCANCEL, IDOK, kArchiveBit, kDeleteFiles, kFastMirror, kFullMirror};
-      if (const char* click = strchr("coadfF", w[0])) Click(form, clicks[click - "coadfF"]);
+      const int clicks[] = {IDCANCEL,    IDOK,        kArchiveBit, kDeleteFiles,
+                            kFastMirror, kFullMirror, kKeepBox};
+      if (const char* click = strchr("coadfFv", w[0])) Click(form, clicks[click - "coadfFv"]);
       if (w == "x") SendMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0);
       if (w == "k") SetFocus(Item(form, IDOK));
       if (w == "t" || w == "e") PostKey(w == "t" ? VK_TAB : VK_RETURN);
+      if (w[0] == 'y') SetFocus(Item(form, kDaysBox)), SetText(Item(form, kDaysBox), w.substr(1));
       if (w[0] == 'b' || w[0] == '\'') SetFocus(box), SetText(box, w[0] == 'b' ? w.substr(1) : "");
       if (w[0] == '\'')
         for (char c : w.substr(1)) PostMessageA(box, WM_CHAR, static_cast<WPARAM>(c), 1);
       EXPECT_TRUE(w[0] != '=' || Shown(form) == w.substr(1)) << Shown(form) << " shown, not " << w;
+      EXPECT_TRUE(w[0] != '#' || ShownDays(form) == w.substr(1)) << ShownDays(form) << " shown";
       EXPECT_TRUE(w != "^" || GetFocus() == Item(form, IDCANCEL)) << "Tab from Ok skips Cancel";
     });
   auto run = [&]() -> LRESULT { return ShowOptionsWindow(MainWindow(), copying); };
@@ -304,32 +314,38 @@ TEST_F(Windows, OptionsOpenOnTheMainWindowInTheirColours) {
 }
 
 // Each way of closing: the window shows the stored settings (only exactly 1 counts as on,
-// the size in MiB), Ok and Enter in the box store all four, any other way and anything
-// while a copy runs stores nothing. Giving up the archive bit in Fast Mirror falls back to
-// Full Mirror, and Fast Mirror takes the archive bit back.
+// the size in MiB, 30 days while none are kept), Ok and Enter in a box store all five, any
+// other way and anything while a copy runs stores nothing. Giving up the archive bit in Fast
+// Mirror falls back to Full Mirror, and Fast Mirror takes the archive bit back. A checked
+// box keeps 1 to 3650 days.
 TEST_F(Windows, OptionsShowAndStoreTheSettingsOnlyOnOk) {
   const std::string before = "[Main Settings]\r\nDestinationFolder=E:\\Backup\\\r\n";
-  const std::tuple<bool, const char*, int, const char*, const char*> cases[] = {
-      {false, "010", 5242880, "=010:5 a =001:5 f =010:5 F =011:5 d =111:5 a =101:5 c", ""},
-      {false, "111", 1047527424, "=111:999 d x", ""},
-      {false, "110", 1, "=110:0.00000095367431640625 d k t ^ e", ""},
-      {true, "010", 5242880, "F b9 e o c", ""},  // Enter in the box reaches an Ok that is off
-      {false, "222", 0, "=000:0 o", "000:1048576"},
-      {false, "010", 104857601, "=010:100.000000953674 o", "010:104857601"},
-      {false, "010", 5242880, "b0.4 e", "010:419430"},
-      {false, "010", 5242880, "b0.4 t =010:1 b6 t =010:6 o", "010:6291456"},  // 1 for 0 or less
-      {false, "101", 5242880, "f '2a5x-01 =110:250 o", "110:262144000"},  // three digits at most
+  const std::tuple<bool, const char*, int, int, const char*, const char*> cases[] = {
+      {false, "010", 5242880, 0, "=010:5 a =001:5 f =010:5 F =011:5 d =111:5 a =101:5 c", ""},
+      {false, "111", 1047527424, 0, "=111:999 d x", ""},
+      {false, "110", 1, 0, "=110:0.00000095367431640625 d k t ^ e", ""},
+      {true, "010", 5242880, 9, "F b9 v e o c", ""},  // Enter in the box reaches an Ok that is off
+      {false, "222", 0, 0, "=000:0 o", "000:1048576:0"},
+      {false, "010", 104857601, 0, "=010:100.000000953674 o", "010:104857601:0"},
+      {false, "010", 5242880, 0, "b0.4 e", "010:419430:0"},
+      {false, "010", 5242880, 0, "b0.4 t =010:1 b6 t =010:6 o", "010:6291456:0"},  // 1 for <= 0
+      {false, "101", 5242880, 0, "f '2a5x-01 =110:250 o", "110:262144000:0"},  // 3 digits at most
+      {false, "010", 5242880, 0, "#-30 v y7 o", "010:5242880:7"},
+      {false, "010", 5242880, 45, "#45 v o", "010:5242880:0"},
+      {false, "010", 5242880, 12, "y0 t #1 y9999 e", "010:5242880:3650"},
   };
-  for (const auto& [copying, flags, size, words, stored] : cases) {
+  for (const auto& [copying, flags, size, days, words, stored] : cases) {
     ASSERT_TRUE(WriteFileText(ini_, before));
-    Set(flags, size);
-    const std::string s = *stored ? stored : Stored();  // the four keys appended in this order
+    Set(flags, size, days);
+    const std::string s = *stored ? stored : Stored();  // the five keys appended in this order
+    const size_t cut = s.rfind(':');
     EXPECT_EQ(RunOptions(words, copying), *stored != 0) << words;
     EXPECT_EQ(Stored(), s);
     EXPECT_EQ(Ini(), !*stored
                          ? before
                          : before + "DeleteFiles=" + s[0] + "\r\nUseArchiveBit=" + s[1] +
-                               "\r\nFullMirror=" + s[2] + "\r\nMaxLogSize=" + s.substr(4) + "\r\n");
+                               "\r\nFullMirror=" + s[2] + "\r\nMaxLogSize=" + s.substr(4, cut - 4) +
+                               "\r\nKeepVersions=" + s.substr(cut + 1) + "\r\n");
     EXPECT_TRUE(IsWindowEnabled(main_) && GetActiveWindow() == main_ && !OptionsForm());
   }
 }

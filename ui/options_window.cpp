@@ -20,6 +20,9 @@ enum OptionsControl {
   kModeFrame,
   kLogSizeBox,
   kLogSizeLabel,
+  kKeepVersionsBox,
+  kKeepDaysBox,
+  kKeepDaysLabel,
   kOkButton,
   kCancelButton,
   kOptionsControlCount
@@ -45,7 +48,7 @@ const ControlRow kControls[kOptionsControlCount] = {
      WS_GROUP | WS_TABSTOP | kOption, 0, 8, 28, 270, 16, kStandard, kSystemColors},
     {"Button", "Fast Mirror - Backup only files that have changed since last backup",
      WS_TABSTOP | kOption, 0, 8, 46, 340, 16, kStandard, kSystemColors},
-    {"Static", "", kLabel | SS_SUNKEN, 0, 8, 208, 340, 2, kSeparatorFont, kSeparatorColors},
+    {"Static", "", kLabel | SS_SUNKEN, 0, 8, 232, 340, 2, kSeparatorFont, kSeparatorColors},
     {"Button",
      "Delete files from destination folder that are no longer in source folder (Only "
      "effective in Fast Mirror Mode)",
@@ -60,8 +63,13 @@ const ControlRow kControls[kOptionsControlCount] = {
      kStandard, kWindowColors, 0, 3, 1},
     {"Static", "Log File Size Limit when starting backup (1-999 MB)", kLabel, 0, 38, 170, 253, 15,
      kStandard, kSystemColors},
-    {"Button", "Ok", kButton | BS_DEFPUSHBUTTON, 0, 188, 216, 68, 28, kButtonFont, kNoColors, IDOK},
-    {"Button", "Cancel", kButton | BS_PUSHBUTTON, 0, 268, 216, 68, 28, kButtonFont, kNoColors,
+    {"Button", "Keep replaced and deleted files for", kCheckBox, 0, 8, 192, 186, 18, kStandard,
+     kSystemColors},
+    {"Edit", "", WS_TABSTOP | ES_NUMBER | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, 196, 192, 31, 18,
+     kStandard, kWindowColors, 0, 4, 1},
+    {"Static", "days", kLabel, 0, 232, 194, 40, 15, kStandard, kSystemColors},
+    {"Button", "Ok", kButton | BS_DEFPUSHBUTTON, 0, 188, 240, 68, 28, kButtonFont, kNoColors, IDOK},
+    {"Button", "Cancel", kButton | BS_PUSHBUTTON, 0, 268, 240, 68, 28, kButtonFont, kNoColors,
      IDCANCEL},
 };
 
@@ -95,11 +103,22 @@ int LogSizeFromText(const std::string& text) {
   return bytes > kMaxLogSizeLimit ? kMaxLogSizeLimit : bytes;
 }
 
+// Days for the box's text: what the box shows while keeping is off, and the range a
+// checked box stores (an empty box or 0 keeps one day, more than the most keeps the most).
+constexpr int kShownDaysWhenOff = 30;
+int KeptDaysFromText(const std::string& text) {
+  int days = ParseNumber(text);
+  return days < 1 ? 1 : days > kMostKeptDays ? kMostKeptDays : days;
+}
+
 int OnCreate(HWND form, LPARAM copying) {
   SetChecked(Item(form, kDeleteFilesBox), g_settings.DeleteFiles == 1);
   SetChecked(Item(form, kArchiveBitBox), g_settings.UseArchiveBit == 1);
   SetChecked(Item(form, g_settings.FullMirror == 1 ? kFullMirror : kFastMirror), 1);
   SetText(Item(form, kLogSizeBox), MiBText(g_settings.MaxLogSize));
+  const int days = g_settings.KeepVersions;
+  SetChecked(Item(form, kKeepVersionsBox), days > 0);
+  SetText(Item(form, kKeepDaysBox), NumberText(days > 0 ? days : kShownDaysWhenOff));
   if (copying) DisableControl(Item(form, kOkButton));
   return 0;
 }
@@ -122,6 +141,10 @@ int OnOk(int, HWND form, HWND, int) {
   WriteSetting("FullMirror", NumberText(g_settings.FullMirror));
   g_settings.MaxLogSize = LogSizeFromText(GetText(Item(form, kLogSizeBox)));
   WriteSetting("MaxLogSize", NumberText(g_settings.MaxLogSize));
+  g_settings.KeepVersions = IsChecked(Item(form, kKeepVersionsBox))
+                                ? KeptDaysFromText(GetText(Item(form, kKeepDaysBox)))
+                                : 0;
+  WriteSetting("KeepVersions", NumberText(g_settings.KeepVersions));
   CloseForm(form, 1);
   return 0;
 }
@@ -145,12 +168,19 @@ int OnLogSizeKillFocus(int, HWND form, HWND, int) {
   return 0;
 }
 
+int OnKeepDaysKillFocus(int, HWND form, HWND, int) {
+  HWND box = Item(form, kKeepDaysBox);
+  SetText(box, NumberText(KeptDaysFromText(GetText(box))));
+  return 0;
+}
+
 const CommandRow kCommands[] = {
     {kCancelButton, BN_CLICKED, OnCancel},
     {kOkButton, BN_CLICKED, OnOk},
     {kArchiveBitBox, BN_CLICKED, OnArchiveBitClicked},
     {kFastMirror, BN_CLICKED, OnFastMirrorClicked},
     {kLogSizeBox, EN_KILLFOCUS, OnLogSizeKillFocus},
+    {kKeepDaysBox, EN_KILLFOCUS, OnKeepDaysKillFocus},
 };
 
 LRESULT CALLBACK OptionsFormProc(HWND, UINT, WPARAM, LPARAM);
@@ -159,7 +189,7 @@ LRESULT CALLBACK OptionsControlProc(HWND, UINT, WPARAM, LPARAM);
 const FormDef kDef = {"FORM_STOWLY_OPTIONS_CLASS",
                       "Stowly Options",
                       365,
-                      280,
+                      304,
                       0,
                       kControls,
                       kOptionsControlCount,
