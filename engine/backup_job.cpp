@@ -28,13 +28,7 @@ std::string WithoutBackslash(std::string path) {
 // empty listing, which must never be read as "everything in its copy is gone". A value
 // that is no absolute folder path is never listed at all.
 bool SourceFolderAvailable(const std::string& path) {
-  if (path.empty() || !IsFolder(path)) return false;
-  QuietErrors quiet;
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW(FilePathW(path + "*").c_str(), &data));
-  if (find.valid()) return true;
-  DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+  return !path.empty() && IsFolder(path) && FolderEntries(path).error() == 0;
 }
 
 // A source path holds a file (or a folder); a path that cannot be looked at may, so it

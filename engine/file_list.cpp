@@ -31,17 +31,9 @@ std::wstring UpperW(std::wstring text) {
 class DestinationFolder {
  public:
   explicit DestinationFolder(const std::string& folder) {
-    QuietErrors quiet;
-    WIN32_FIND_DATAW data;
-    ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
-    if (!find.valid()) {
-      DWORD error = GetLastError();
-      unknown_ = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
-                 error != ERROR_NO_MORE_FILES;
-      return;
-    }
-    do names_.insert(UpperW(data.cFileName));
-    while (FindNextFileW(find.get(), &data));
+    FolderEntries entry(folder);
+    unknown_ = entry.error() != 0 && entry.error() != ERROR_PATH_NOT_FOUND;
+    while (entry.Next()) names_.insert(UpperW(entry.wideName()));
   }
   bool Holds(const wchar_t* name) const { return unknown_ || names_.count(UpperW(name)) != 0; }
 
@@ -88,8 +80,8 @@ class Lister {
   void ListFolder(const std::string& folder, bool root, bool link);
   void ListEntries(const std::string& folder, bool root, bool link,
                    std::vector<std::pair<std::string, bool>>& subfolders);
-  void Take(const std::string& folder, const WIN32_FIND_DATAW& data,
-            const DestinationFolder* copies, std::vector<std::pair<std::string, bool>>& subfolders);
+  void Take(const std::string& folder, const FolderEntries& entry, const DestinationFolder* copies,
+            std::vector<std::pair<std::string, bool>>& subfolders);
   bool ShouldDescend(const std::string& folder, bool isLink);
   void Append(std::string path);
 
@@ -154,34 +146,29 @@ void Lister::ListEntries(const std::string& folder, bool root, bool link,
   std::unique_ptr<DestinationFolder> copies;
   if (!admitAgainst_.empty())
     copies = std::make_unique<DestinationFolder>(DestinationPath(admitAgainst_, folder));
-  QuietErrors quiet;
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
-  if (!find.valid()) {
-    DWORD error = GetLastError();
+  FolderEntries entry(folder);
+  if (DWORD error = entry.error()) {
     ListingFailure failure = ClassifyListingFailure(error, root, link);
     if (report_ && failure == ListingFailure::kLinkRefused) report_->linksRefused.push_back(folder);
     if (report_ && failure == ListingFailure::kUnreadable)
       report_->unreadable.emplace_back(folder, FailureCodeFromWin32(error));
     return;
   }
-  do Take(folder, data, copies.get(), subfolders);
-  while (FindNextFileW(find.get(), &data));
+  while (entry.Next()) Take(folder, entry, copies.get(), subfolders);
 }
 
 // One entry of a folder. An online-only file is not fetched (fetching them all can fill the
 // disk): its copy stays, as its source is still there, and it is reported.
-void Lister::Take(const std::string& folder, const WIN32_FIND_DATAW& data,
+void Lister::Take(const std::string& folder, const FolderEntries& entry,
                   const DestinationFolder* copies,
                   std::vector<std::pair<std::string, bool>>& subfolders) {
-  if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) return;
-  std::string path = folder + Utf8FromWide(data.cFileName);
-  const DWORD attributes = data.dwFileAttributes;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    subfolders.emplace_back(path + "\\", IsLinkEntry(attributes, data.dwReserved0));
+  std::string path = folder + entry.name();
+  const DWORD attributes = entry.attributes();
+  if (entry.isFolder()) {
+    subfolders.emplace_back(path + "\\", entry.isLink());
     return;
   }
-  if (copies && copies->Holds(data.cFileName) && !(attributes & FILE_ATTRIBUTE_ARCHIVE)) return;
+  if (copies && copies->Holds(entry.wideName()) && !(attributes & FILE_ATTRIBUTE_ARCHIVE)) return;
   if (options_.mode == ListingMode::kSource && IsOnlineOnly(attributes)) {
     if (report_) report_->onlineOnly.push_back(path);
     return;
@@ -228,10 +215,7 @@ std::string Counterpart(const std::string& destinationFolder, const std::string&
 }
 
 ListingFailure ClassifyListingFailure(DWORD error, bool root, bool link) {
-  // An empty drive root lists nothing, not even ".".
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ||
-      (root && error == ERROR_PATH_NOT_FOUND))
-    return ListingFailure::kNothing;
+  if (root && error == ERROR_PATH_NOT_FOUND) return ListingFailure::kNothing;
   return link && error == ERROR_ACCESS_DENIED ? ListingFailure::kLinkRefused
                                               : ListingFailure::kUnreadable;
 }

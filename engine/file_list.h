@@ -39,10 +39,10 @@ struct ListingReport {
   std::vector<std::string> linksRefused;
 };
 
-// What a folder's failed listing means: nothing there (a missing root, an empty drive root),
-// a link not followed (a link whose listing is refused, as the profile's old junctions refuse
-// everyone; it protects no copy), or a folder that could not be read. link: the folder was
-// reached through a link.
+// What a folder's failed listing means: nothing there (a missing root), a link not followed
+// (a link whose listing is refused, as the profile's old junctions refuse everyone; it
+// protects no copy), or a folder that could not be read. link: the folder was reached
+// through a link.
 enum class ListingFailure { kNothing, kLinkRefused, kUnreadable };
 ListingFailure ClassifyListingFailure(DWORD error, bool root, bool link);
 

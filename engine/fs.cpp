@@ -1,5 +1,8 @@
 #include "engine/fs.h"
 
+#include <cwchar>
+#include <utility>
+
 #include "engine/failure.h"
 
 namespace {
@@ -56,12 +59,10 @@ bool IsOnlineOnly(DWORD attributes) {
 bool IsLinkAt(const std::wstring& path, DWORD attributes) {
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return false;
-  QuietErrors quiet;
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW(path.c_str(), &data));
+  FolderEntries entry(path);
   // An entry that cannot be looked at is taken for a link.
-  return !find.valid() ||
-         IsLinkEntry(data.dwFileAttributes | FILE_ATTRIBUTE_REPARSE_POINT, data.dwReserved0);
+  return !entry.Next() ||
+         IsLinkEntry(entry.attributes() | FILE_ATTRIBUTE_REPARSE_POINT, entry.reparseTag());
 }
 
 DWORD FileAttributes(const std::string& path) {
@@ -132,4 +133,36 @@ QuietErrors::QuietErrors() {
 
 QuietErrors::~QuietErrors() {
   if (set_) SetThreadErrorMode(old_, nullptr);
+}
+
+FolderEntries::FolderEntries(const std::string& folder, const std::string& pattern)
+    : FolderEntries(FilePathW(folder + pattern)) {}
+
+// The basic information leaves out the short names, which nothing here reads.
+FolderEntries::FolderEntries(const std::wstring& searchPath) {
+  find_ = FindFirstFileExW(searchPath.c_str(), FindExInfoBasic, &data_, FindExSearchNameMatch,
+                           nullptr, 0);
+  first_ = find_ != INVALID_HANDLE_VALUE;
+  DWORD error = first_ ? 0 : GetLastError();
+  error_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ? 0 : error;
+}
+
+FolderEntries::~FolderEntries() {
+  if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
+}
+
+bool FolderEntries::Advance() {
+  if (std::exchange(first_, false)) return true;
+  if (find_ == INVALID_HANDLE_VALUE) return false;
+  if (FindNextFileW(find_, &data_)) return true;
+  DWORD error = GetLastError();
+  error_ = error == ERROR_NO_MORE_FILES ? 0 : error;
+  FindClose(std::exchange(find_, INVALID_HANDLE_VALUE));
+  return false;
+}
+
+bool FolderEntries::Next() {
+  while (Advance())
+    if (wcscmp(data_.cFileName, L".") != 0 && wcscmp(data_.cFileName, L"..") != 0) return true;
+  return false;
 }

@@ -84,18 +84,37 @@ class ScopedHandle {
   HANDLE h_ = nullptr;
 };
 
-// Owns a FindFirstFile search handle.
-class ScopedFind {
+// The entries of one folder, "." and ".." left out, read with the error boxes off through
+// a search handle it owns:  for (FolderEntries entry(folder); entry.Next();) ...
+class FolderEntries {
  public:
-  explicit ScopedFind(HANDLE h) : h_(h) {}
-  ~ScopedFind() {
-    if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-  }
-  ScopedFind(const ScopedFind&) = delete;
-  ScopedFind& operator=(const ScopedFind&) = delete;
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  // The entries of folder (ending with a backslash) whose names match pattern.
+  explicit FolderEntries(const std::string& folder, const std::string& pattern = "*");
+  // The entries a search path for the W calls matches; a path without wildcards names one.
+  explicit FolderEntries(const std::wstring& searchPath);
+  ~FolderEntries();
+  FolderEntries(const FolderEntries&) = delete;
+  FolderEntries& operator=(const FolderEntries&) = delete;
+
+  // Moves to the next entry; false once there is none, or none could be read.
+  bool Next();
+  // The Win32 error that kept the folder from being listed whole; 0 when it was. Finding
+  // nothing is no failure: an empty drive root lists nothing, not even ".".
+  DWORD error() const { return error_; }
+
+  const wchar_t* wideName() const { return data_.cFileName; }
+  std::string name() const { return Utf8FromWide(data_.cFileName); }
+  DWORD attributes() const { return data_.dwFileAttributes; }
+  DWORD reparseTag() const { return data_.dwReserved0; }
+  bool isFolder() const { return (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+  bool isLink() const { return IsLinkEntry(data_.dwFileAttributes, data_.dwReserved0); }
 
  private:
-  HANDLE h_;
+  bool Advance();
+
+  QuietErrors quiet_;
+  WIN32_FIND_DATAW data_ = {};
+  HANDLE find_ = INVALID_HANDLE_VALUE;
+  bool first_ = false;  // data_ holds the first entry, not yet given
+  DWORD error_ = 0;
 };

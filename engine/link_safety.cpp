@@ -23,22 +23,11 @@ struct Entry {
   bool isFolder, isLink;
 };
 DWORD ReadEntries(const std::string& folder, std::vector<Entry>& entries) {
-  QuietErrors quiet;
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
-  if (!find.valid()) {
-    DWORD error = GetLastError();  // an empty drive root lists nothing, not even "."
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ? 0 : error;
-  }
-  do {
-    std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    std::string path = folder + Utf8FromWide(name) + (isFolder ? "\\" : "");
-    entries.push_back({path, isFolder, IsLinkEntry(data.dwFileAttributes, data.dwReserved0)});
-  } while (FindNextFileW(find.get(), &data));
-  DWORD error = GetLastError();
-  return error == ERROR_NO_MORE_FILES ? 0 : error;
+  FolderEntries entry(folder);
+  while (entry.Next())
+    entries.push_back(
+        {folder + entry.name() + (entry.isFolder() ? "\\" : ""), entry.isFolder(), entry.isLink()});
+  return entry.error();
 }
 
 // Deleted only through a handle that is provably the link itself. Wine 8 opens the target

@@ -122,19 +122,8 @@ IdentityReader Remembering(const IdentityReader& read) {
 // link; true as soon as one of them is among the wanted.
 bool FolderBelowIsAny(const std::string& folder, const std::vector<FolderIdentity>& wanted) {
   std::vector<std::string> subfolders;
-  {
-    QuietErrors quiet;
-    WIN32_FIND_DATAW data;
-    ScopedFind find(FindFirstFileExW(FilePathW(folder + "*").c_str(), FindExInfoBasic, &data,
-                                     FindExSearchLimitToDirectories, nullptr, 0));
-    for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
-      const DWORD attributes = data.dwFileAttributes;
-      std::wstring name = data.cFileName;
-      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..") continue;
-      if (!IsLinkEntry(attributes, data.dwReserved0))
-        subfolders.push_back(folder + Utf8FromWide(name) + "\\");
-    }
-  }
+  for (FolderEntries entry(folder); entry.Next();)
+    if (entry.isFolder() && !entry.isLink()) subfolders.push_back(folder + entry.name() + "\\");
   for (const std::string& subfolder : subfolders) {
     FolderIdentity identity;
     if (ReadFolderIdentity(subfolder, identity) && identity.known() &&

@@ -149,13 +149,9 @@ std::string PartialCopyPath(const std::string& destination, const std::string& s
 }
 
 void RemovePartialCopiesIn(const std::string& folder, const std::string& sourceFolder) {
-  QuietErrors quiet;
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW(FilePathW(folder + "*" + kPartialSuffix).c_str(), &data));
-  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
-    const std::string name = Utf8FromWide(data.cFileName);
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !FileExists(sourceFolder + name))
-      DeleteAnyFile(folder + name);
+  for (FolderEntries entry(folder, std::string("*") + kPartialSuffix); entry.Next();) {
+    const std::string name = entry.name();
+    if (!entry.isFolder() && !FileExists(sourceFolder + name)) DeleteAnyFile(folder + name);
   }
 }
 

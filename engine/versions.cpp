@@ -81,13 +81,10 @@ void KeptVersions::Start(const std::string& destination, int days) {
 std::vector<std::string> KeptVersions::RunFolders() const {
   std::vector<std::string> names;
   if (!On() || PathGoesThroughLink(destination_, root_ + "?")) return names;
-  QuietErrors quiet;
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW(FilePathW(root_ + "*").c_str(), &data));
-  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != 0) {
+  for (FolderEntries entry(root_); entry.Next();) {
     const DWORD kind =
-        data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
-    std::string name = Utf8FromWide(data.cFileName);
+        entry.attributes() & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+    std::string name = entry.name();
     SYSTEMTIME time;
     if (kind == FILE_ATTRIBUTE_DIRECTORY && ParseVersionFolderName(name, time))
       names.push_back(name);

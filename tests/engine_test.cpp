@@ -106,6 +106,9 @@ TEST_F(Engine, ListingGoesDepthFirstWithHiddenFilesAndRewritesOneStatusLine) {
   EXPECT_EQ(host.status[1], "Getting complete list of files from destination...8 Files Found");
   EXPECT_EQ(List(dir / "missing\\", list), 0);
   EXPECT_EQ(host.status.size(), 2u) << "the progress line is rewritten in place";
+  // Finding nothing, as an empty drive root does, is no failure.
+  FolderEntries none(src, "*.none");
+  EXPECT_TRUE(!none.Next() && none.error() == 0);
 }
 
 TEST_F(Engine, LinksBackIntoTheTreeEndPromptly) {

@@ -129,7 +129,7 @@ TEST(Rules, OnlyNameSurrogatesAreLinksOnlineOnlyFilesStayAndRefusedLinksAreNotFo
       {ERROR_ACCESS_DENIED, false, true, F::kLinkRefused},  // the profile's "My Music"
       {ERROR_ACCESS_DENIED, false, false, F::kUnreadable},
       {ERROR_PATH_NOT_FOUND, true, false, F::kNothing},
-      {ERROR_NO_MORE_FILES, true, false, F::kNothing}};  // an empty drive root
+      {ERROR_PATH_NOT_FOUND, false, false, F::kUnreadable}};  // gone since its parent's listing
   for (const auto& [error, root, link, failure] : failures)
     EXPECT_EQ(ClassifyListingFailure(error, root, link), failure) << error << root << link;
 }

@@ -31,12 +31,7 @@ class ProgramEnvironment : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
 
 void ForEachEntry(const std::string& folder, const std::function<void(std::string, DWORD)>& visit) {
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW(FilePathW(folder + "*").c_str(), &data));
-  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data)) {
-    std::string name = Utf8FromWide(data.cFileName);
-    if (name != "." && name != "..") visit(name, data.dwFileAttributes);
-  }
+  for (FolderEntries entry(folder); entry.Next();) visit(entry.name(), entry.attributes());
 }
 
 // A host program started from Wine is not waited for: its work shows when it is done.
