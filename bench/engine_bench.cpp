@@ -452,7 +452,7 @@ int RunCheck(const std::string& scratch, int sources, int reps) {
   for (int i = 0; i < sources; ++i) {
     std::string source = root + "s" + std::to_string(i) + "\\data\\";
     MakeFolderPath(source);
-    MakeFolderPath(CopyFolderOf(root + "dest\\", source));
+    MakeFolderPath(DestinationPath(root + "dest\\", source));
     paths.push_back(source);
   }
   for (int rep = 1; rep <= reps; ++rep) {

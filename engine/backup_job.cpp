@@ -126,7 +126,7 @@ void BackupJob::ReportLeftBehind(const std::string& entry, int code) {
 
 // The copy of source i, unless that would cost a copy the job cannot make again.
 void BackupJob::CleanCopyOf(Sources& s, size_t i) {
-  std::string path = WithoutBackslash(DestinationSubtree(destination_, s.paths[i]));
+  std::string path = WithoutBackslash(DestinationPath(destination_, s.paths[i]));
   if (IsRootPath(path))
     Say("  Drive root not deleted: " + WithBackslash(path), true);
   else if (OverlapsMissingCopy(s, destination_, path))
@@ -232,7 +232,7 @@ bool BackupJob::GoneFromSources(Sources& s, const std::string& entry, bool isFol
   };
   if (!IsOrphanEntry(s, destination_, entry, sourceHas)) return false;
   for (size_t i = 0; i < s.paths.size(); ++i) {
-    if (s.paths[i].empty() || !IsAtOrBelow(entry, DestinationSubtree(destination_, s.paths[i])))
+    if (s.paths[i].empty() || !IsAtOrBelow(entry, DestinationPath(destination_, s.paths[i])))
       continue;
     if (!SourceFolderAvailable(s.paths[i])) {
       s.available[i] = false;
@@ -259,7 +259,7 @@ void BackupJob::ListDestination(const Sources& s) {
     if (!s.available[i]) continue;
     Pump();
     if (host_.WindowGone()) return;
-    state_.foundCount += ListFiles(host_, DestinationSubtree(destination_, s.paths[i]),
+    state_.foundCount += ListFiles(host_, DestinationPath(destination_, s.paths[i]),
                                    state_.masterList, state_.foundCount, options);
   }
   host_.StatusReplaceLast(header + Num(state_.foundCount) + " Files Found");

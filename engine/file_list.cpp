@@ -197,23 +197,6 @@ void Lister::ListFolder(const std::string& folder, bool root, bool link) {
 
 }  // namespace
 
-std::string DestinationPath(const std::string& destinationFolder, const std::string& sourcePath) {
-  return destinationFolder + (sourcePath.size() > 3 ? sourcePath.substr(3) : std::string());
-}
-
-std::string DestinationSubtree(const std::string& destinationFolder,
-                               const std::string& sourceFolder) {
-  return DestinationPath(destinationFolder, sourceFolder);
-}
-
-std::string Counterpart(const std::string& destinationFolder, const std::string& sourceFolder,
-                        const std::string& destinationPath) {
-  std::string below = destinationPath.size() > destinationFolder.size()
-                          ? destinationPath.substr(destinationFolder.size())
-                          : std::string();
-  return sourceFolder.substr(0, 3) + below;
-}
-
 ListingFailure ClassifyListingFailure(DWORD error, bool root, bool link) {
   if (root && error == ERROR_PATH_NOT_FOUND) return ListingFailure::kNothing;
   return link && error == ERROR_ACCESS_DENIED ? ListingFailure::kLinkRefused

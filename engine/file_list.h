@@ -1,4 +1,5 @@
-// File enumeration and the path rules that tie the source and destination trees together.
+// Listing the files of a source folder or of its copy; a listed file's copy lies at its
+// DestinationPath.
 #pragma once
 #include <windows.h>
 
@@ -7,17 +8,9 @@
 #include <vector>
 
 #include "engine/host.h"
+#include "engine/path_identity.h"
 
 enum class ListingMode { kSource = 0, kDestination = 1 };
-
-// destinationFolder + sourcePath without its first three characters (its drive root).
-std::string DestinationPath(const std::string& destinationFolder, const std::string& sourcePath);
-// The destination path of a source folder (ends with a backslash).
-std::string DestinationSubtree(const std::string& destinationFolder,
-                               const std::string& sourceFolder);
-// First three characters of sourceFolder + destinationPath without the destination folder.
-std::string Counterpart(const std::string& destinationFolder, const std::string& sourceFolder,
-                        const std::string& destinationPath);
 
 // How a listing runs. The destination folder (normalised) is never entered from a
 // source, and gives Fast Mirror its change filter; a quiet listing leaves the status

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "engine/file_list.h"
 #include "engine/fs.h"
+#include "engine/path_identity.h"
 
 std::string ConfirmationText(const ModeSettings& mode) {
   std::string text = "Ready to start Backup Job...\r\n\r\n";
@@ -88,7 +88,7 @@ bool OverlapsMissingCopy(const Sources& s, const std::string& destination,
                          const std::string& subtree) {
   for (size_t i = 0; i < s.folders.size(); ++i) {
     if (s.available[i] || s.paths[i].empty()) continue;
-    std::string missing = DestinationSubtree(destination, s.paths[i]);
+    std::string missing = DestinationPath(destination, s.paths[i]);
     if (IsAtOrBelow(missing, subtree) || IsAtOrBelow(subtree, missing)) return true;
   }
   return false;
@@ -98,7 +98,7 @@ bool IsOrphanEntry(const Sources& s, const std::string& destination, const std::
                    const std::function<bool(const std::string&)>& sourceHas) {
   bool held = false;
   for (size_t i = 0; i < s.paths.size(); ++i) {
-    if (s.paths[i].empty() || !IsAtOrBelow(entry, DestinationSubtree(destination, s.paths[i])))
+    if (s.paths[i].empty() || !IsAtOrBelow(entry, DestinationPath(destination, s.paths[i])))
       continue;
     if (!s.available[i]) return false;
     held = true;

@@ -228,8 +228,16 @@ Containment FolderContains(const std::string& folder, const std::string& path,
   return result;
 }
 
-std::string CopyFolderOf(const std::string& destination, const std::string& source) {
-  return destination + (source.size() > 3 ? source.substr(3) : std::string());
+std::string DestinationPath(const std::string& destination, const std::string& sourcePath) {
+  return destination + (sourcePath.size() > 3 ? sourcePath.substr(3) : std::string());
+}
+
+std::string Counterpart(const std::string& destination, const std::string& sourceFolder,
+                        const std::string& destinationPath) {
+  std::string below = destinationPath.size() > destination.size()
+                          ? destinationPath.substr(destination.size())
+                          : std::string();
+  return sourceFolder.substr(0, 3) + below;
 }
 
 bool IsIllegalConfiguration(const std::string& destination, const std::vector<std::string>& sources,
@@ -248,7 +256,7 @@ bool IsIllegalConfiguration(const std::string& destination, const std::vector<st
     if (FolderContains(root, destination, read) != Containment::kNo &&
         FolderContains(destination, root, read) != Containment::kNo)
       return true;
-    std::string copy = CopyFolderOf(destination, source);
+    std::string copy = DestinationPath(destination, source);
     for (const std::string& other : sources)
       if (!other.empty() && overlaps(copy, other)) return true;
   }

@@ -48,9 +48,13 @@ enum class Containment { kNo, kYes, kMaybe };
 Containment FolderContains(const std::string& folder, const std::string& path,
                            const IdentityReader& read = kReadFolderIdentity);
 
-// The destination copy of a normalised source folder, as the job maps it: destination + the
-// source path without its first three characters.
-std::string CopyFolderOf(const std::string& destination, const std::string& source);
+// Where the copy of a source path (a file, or a folder) lies: destination + the source path
+// without its first three characters (its drive root).
+std::string DestinationPath(const std::string& destination, const std::string& sourcePath);
+// The way back, for the source folder whose copy holds destinationPath: that folder's first
+// three characters + destinationPath below destination.
+std::string Counterpart(const std::string& destination, const std::string& sourceFolder,
+                        const std::string& destinationPath);
 
 // True when the destination is a source folder, lies inside one or is the drive root of
 // one, when a source lies inside the destination as its path shows, or when the

@@ -15,6 +15,7 @@
 #include "engine/failure.h"
 #include "engine/file_list.h"
 #include "engine/log_file.h"
+#include "engine/path_identity.h"
 #include "engine/safe_copy.h"
 #include "engine/settings.h"
 #include "engine/versions.h"
@@ -335,13 +336,14 @@ TEST_F(Engine, OnAFullDiskAFailedCopyLeavesTheOlderCopyAndNoTruncatedFile) {
   const std::string older = std::string(200 * kKiB, 'o'), after = std::string(400 * kKiB, 'a');
   ASSERT_TRUE(
       MakeFiles(src, {{"small", "s"}, {"big", std::string(700 * kKiB, 'n')}, {"after", after}}));
-  ASSERT_TRUE(MakeFiles(CopyOf(q, src), {{"big", older}, {"after", std::string(100 * kKiB, 'p')}}));
+  ASSERT_TRUE(MakeFiles(DestinationPath(q, src),
+                        {{"big", older}, {"after", std::string(100 * kKiB, 'p')}}));
   GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
   ASSERT_GT(free.QuadPart, 560 * kKiB) << "drive Q: is too small for this test";
   ASSERT_TRUE(WriteFileText(q + "ballast", std::string(free.QuadPart - 550 * kKiB, 'x')));
   host.destination = q;
   RunWorker({src + "small", src + "big", src + "after"});
-  EXPECT_TRUE(ReadTree(CopyOf(q, src)) ==
+  EXPECT_TRUE(ReadTree(DestinationPath(q, src)) ==
               (Files{{"small", "s"}, {"big", older}, {"after", after}}));
   EXPECT_EQ(LogTexts(log)[2], "  2   Error - Disk full.  " + src + "big");
   EXPECT_EQ(host.skippedLabel, "1 Skipped files - See log for details");
@@ -385,14 +387,14 @@ TEST_F(Engine, OnAFullDiskOlderRunsVersionsMakeRoomButNeverThisRuns) {
   std::string versions = q + kVersionsFolderName + "\\", oldest = DaysAgo(3), newer = DaysAgo(2);
   const std::string fits = std::string(300 * kKiB, 'n'), older = std::string(50 * kKiB, 'o');
   ASSERT_TRUE(MakeFiles(src, {{"fits", fits}, {"never", std::string(600 * kKiB, 'x')}}));
-  ASSERT_TRUE(MakeFiles(CopyOf(q, src), {{"fits", older}}) &&
+  ASSERT_TRUE(MakeFiles(DestinationPath(q, src), {{"fits", older}}) &&
               MakeFiles(versions, {{oldest + "\\a", std::string(200 * kKiB, 'a')},
                                    {newer + "\\b", std::string(200 * kKiB, 'b')}}));
   GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
   ASSERT_TRUE(WriteFileText(q + "ballast", std::string(free.QuadPart - 150 * kKiB, 'x')));
   host.destination = q;
   RunWorker({src + "fits", src + "never"}, 30);
-  EXPECT_TRUE(ReadFileText(CopyOf(q, src) + "fits") == fits);
+  EXPECT_TRUE(ReadFileText(DestinationPath(q, src) + "fits") == fits);
   Lines runs = Names(versions);
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_TRUE(ReadTree(versions) == (Files{{runs[0] + "\\" + src.substr(3) + "fits", older}}));
@@ -428,7 +430,7 @@ class Job : public ::testing::Test {
   Lines Last(size_t n) { return Lines(host->status.end() - n, host->status.end()); }
 
   ScratchDir dir, home;
-  std::string src = dir / "src\\", dst = dir / "dst\\", copy = CopyOf(dst, src);
+  std::string src = dir / "src\\", dst = dir / "dst\\", copy = DestinationPath(dst, src);
   std::unique_ptr<TestHost> host;
   std::unique_ptr<BackupJob> job;
 };
@@ -611,14 +613,15 @@ TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
       {0, nested, "", true}};
   for (const auto& [fullMirror, missing, line, staleRemoved] : cases) {
     RemoveTree(dst);
-    MakeFiles(CopyOf(dst, missing), {{"only copy.txt", "its source is unplugged"}});
+    MakeFiles(DestinationPath(dst, missing), {{"only copy.txt", "its source is unplugged"}});
     MakeFiles(copy, {{"stale.txt", "stale"}});
     Run({dst, {src, missing}, fullMirror, 1, 1});
     const std::string missingLine = "  Source folder not found, skipped: " + missing;
     EXPECT_EQ(std::count(host->status.begin(), host->status.end(), missingLine), 1);
     EXPECT_TRUE(line.empty() || Has(host->status, line)) << line;
     EXPECT_TRUE(host->status.back() == kFinished && job->ExitCode() == 1) << "not a whole backup";
-    EXPECT_EQ(ReadFileText(CopyOf(dst, missing) + "only copy.txt"), "its source is unplugged");
+    EXPECT_EQ(ReadFileText(DestinationPath(dst, missing) + "only copy.txt"),
+              "its source is unplugged");
     EXPECT_EQ(Exists(copy + "stale.txt"), !staleRemoved);
     EXPECT_EQ(ReadFileText(copy + "p.txt"), "present");
   }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <set>
 
+#include "engine/path_identity.h"
 #include "tests/support.h"
 
 namespace {
@@ -270,7 +271,7 @@ TEST_F(Exe, NamesOutsideEveryCodePageAreBackedUpByAnInstallWithALongUnicodePath)
   std::string level = "程序 ";  // a host name takes at most 255 bytes: two levels
   while (level.size() < 160) level += "備份";
   EXPECT_EQ(RunSilently(dir / level + "\\" + level + "\\", IniText({"D:\\Backup\\", {folder}})), 0);
-  EXPECT_EQ(ReadTree(CopyOf("D:\\Backup\\", folder)), source);
+  EXPECT_EQ(ReadTree(DestinationPath("D:\\Backup\\", folder)), source);
   EXPECT_TRUE(Has(Log(), "  ...2 files found"));
 }
 

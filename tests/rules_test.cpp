@@ -25,7 +25,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 TEST(Rules, PathsMapBetweenSourceAndDestinationBelowTheDriveRoot) {
   const Pairs cases = {
       {DestinationPath("E:\\B\\", "c:\\MiXed\\A.TXT"), "E:\\B\\MiXed\\A.TXT"},
-      {DestinationSubtree("E:\\B\\", "C:\\"), "E:\\B\\"},
+      {DestinationPath("E:\\B\\", "C:\\"), "E:\\B\\"},
       {Counterpart("E:\\B\\", "C:\\Data\\", "E:\\B\\Data\\sub\\x.txt"), "C:\\Data\\sub\\x.txt"},
       {Counterpart("E:\\B\\", "C:\\Data\\", "E:\\"), "C:\\"}};  // shorter: no crash
   for (const auto& [got, expected] : cases) EXPECT_EQ(got, expected);

@@ -28,13 +28,10 @@ Lines Names(const std::string& folder);  // the entries of a folder, links inclu
 Files ReadTree(const std::string& root, const std::string& below = "");
 // The log's texts without their date and time columns; separators read "----".
 Lines LogTexts(const std::string& path);
-inline std::string CopyOf(const std::string& dest, const std::string& source) {
-  return dest + source.substr(3);
-}
-Files ManyFiles(int n);
+Files ManyFiles(int n);  // f<i>.txt, each with its own content
 inline bool Has(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
-}  // f<i>.txt, each with its own content
+}
 void PumpFor(int milliseconds);
 void PumpMessages();  // handles what is waiting, without waiting
 

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "engine/path_identity.h"
 #include "engine/settings.h"
 #include "tests/support.h"
 #include "ui/controls.h"
@@ -105,7 +106,7 @@ TEST_F(Windows, MainRunsAJobAndShowsItsLines) {
   for (const char* name : {"a\\", "b\\", "c\\", "d\\", "e\\"}) {
     sources.push_back(dir_ / name);
     MakeFiles(sources.back(), ManyFiles(6));
-    MakeFiles(CopyOf(dir_ / "dst\\", sources.back()), {{"old", "x"}});
+    MakeFiles(DestinationPath(dir_ / "dst\\", sources.back()), {{"old", "x"}});
   }
   ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", sources})) &&
               (main_ = OpenMainWindow(ini_)));
