@@ -1,7 +1,5 @@
 #include "engine/destination_lock.h"
 
-#include "engine/path_identity.h"
-
 namespace {
 
 constexpr int kLockAttempts = 5;
@@ -37,7 +35,6 @@ DestinationLock::State DestinationLock::Acquire(const std::string& destinationFo
         Sleep(20);
         continue;
       }
-      failure_ = FailureCodeFromWin32(error);
       return state_ = State::kFailed;
     }
     // A file of that name that nobody holds open (a user's, or one a power cut left) is
@@ -48,14 +45,12 @@ DestinationLock::State DestinationLock::Acquire(const std::string& destinationFo
     if (file_) return state_ = State::kHeld;
     if (GetLastError() == ERROR_SHARING_VIOLATION) return state_ = State::kBusy;
   }
-  failure_ = LastFailureCode();
   return state_ = State::kFailed;
 }
 
 void DestinationLock::Release() {
   file_.Reset();
   state_ = State::kFree;
-  failure_ = 0;
 }
 
 int ProveWritable(const std::string& destinationFolder) {

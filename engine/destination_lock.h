@@ -20,16 +20,14 @@ class DestinationLock {
   DestinationLock& operator=(const DestinationLock&) = delete;
 
   // destinationFolder ends with a backslash. kBusy: another job holds the lock. kFailed:
-  // the folder refused the lock file; failureCode() says why.
+  // the folder refused the lock file.
   State Acquire(const std::string& destinationFolder);
   void Release();
   State state() const { return state_; }
-  int failureCode() const { return failure_; }
 
  private:
   ScopedHandle file_;
   State state_ = State::kFree;
-  int failure_ = 0;
 };
 
 // 0 when the destination folder takes a new file, else the failure code. Only a file this

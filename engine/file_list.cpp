@@ -9,7 +9,6 @@
 #include "engine/failure.h"
 #include "engine/fs.h"
 #include "engine/path_identity.h"
-#include "engine/safe_copy.h"
 #include "engine/versions.h"
 
 namespace {

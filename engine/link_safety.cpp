@@ -6,7 +6,6 @@
 
 #include "engine/failure.h"
 #include "engine/fs.h"
-#include "engine/path_identity.h"
 
 namespace {
 

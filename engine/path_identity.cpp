@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 
-#include "engine/failure.h"
 #include "engine/fs.h"
 
 namespace {

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "engine/failure.h"
 #include "engine/fs.h"
