@@ -396,7 +396,8 @@ TEST_F(Engine, OnAFullDiskOlderRunsVersionsMakeRoomButNeverThisRuns) {
   EXPECT_TRUE(ReadFileText(DestinationPath(q, src) + "fits") == fits);
   Lines runs = Names(versions);
   ASSERT_EQ(runs.size(), 1u);
-  EXPECT_TRUE(ReadTree(versions) == (Files{{runs[0] + "\\" + src.substr(3) + "fits", older}}));
+  EXPECT_TRUE(ReadTree(versions) ==
+              (Files{{DestinationPath(runs[0] + "\\", src) + "fits", older}}));
   Lines texts = LogTexts(log);
   EXPECT_TRUE(Has(texts, "  Disk full, deleted old versions " + versions + oldest + "\\") &&
               Has(texts, "  Disk full, deleted old versions " + versions + newer + "\\"));
@@ -726,7 +727,7 @@ TEST_F(Job, KeptVersionsHoldWhatARunReplacesOrRemovesAndNothingElse) {
     EXPECT_EQ(std::count(host->status.begin(), host->status.end(), line), 1);
     expected = mine;
     for (const auto& [name, content] : replaced)
-      expected[line.substr(kept.size()) + src.substr(3) + name] = content;
+      expected[DestinationPath(line.substr(kept.size()), src) + name] = content;
     EXPECT_EQ(ReadTree(versions), expected);
     EXPECT_TRUE(Has(Log(), "  Deleted old versions " + versions + expired + "\\"));
   }
