@@ -1,6 +1,6 @@
-// The engine on real trees with a test host and no window: listing, the copy worker, the
-// log, the safe copy, the destination lock, links, a volume that really fills up, and
-// whole backup jobs.
+// The engine on real trees, with no window: listing, the copy phase, the log, the safe
+// copy, the destination lock, links, a volume that really fills up, and whole backup jobs
+// on their own thread, seen through the progress they report.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include "engine/destination_lock.h"
 #include "engine/failure.h"
 #include "engine/file_list.h"
+#include "engine/job_progress.h"
 #include "engine/log_file.h"
 #include "engine/safe_copy.h"
 #include "engine/settings.h"
@@ -30,6 +31,12 @@ Lines Sorted(Lines v) {
 }
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+
+// Everything a job reported, as a window that looks for the first time sees it.
+ProgressView Seen(JobProgress& progress) {
+  uint64_t never = 0;
+  return progress.Take(never);
+}
 
 // A run's folder name for a run that many days and an hour ago.
 std::string DaysAgo(int days) {
@@ -48,13 +55,12 @@ class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(MakeFiles(src, {}) && MakeFiles(dest, {}));
-    host.destination = dest;
     SetLogFilePath(log);
   }
   void TearDown() override { SetLogFilePath("Stowly.log"); }
   int List(const std::string& folder, Lines& list, int already = 0, bool inDestination = false,
            bool fullMirror = true) {
-    return ListFiles(host, folder, list, already,
+    return ListFiles(progress, folder, list, already,
                      {inDestination ? ListingMode::kDestination : ListingMode::kSource, dest, false,
                       fullMirror});
   }
@@ -65,22 +71,23 @@ class Engine : public ::testing::Test {
     return Sorted(list);
   }
   std::string To(const std::string& source) const { return DestinationPath(dest, source); }
-  // Runs the copy worker over list (entries 1..size) to its end, as the job does, keeping
-  // versions for keepDays.
-  void RunWorker(const Lines& list, int keepDays = 0) {
-    state.destination = host.destination;
+  // The copy phase over list (entries 1..size) into destination, keeping versions for
+  // keepDays.
+  void Copy(const Lines& list, int keepDays = 0) {
+    state.destination = destination;
     state.masterList = list;
     state.foundCount = static_cast<int>(list.size());
-    LogWriter writer(host);
+    LogWriter writer;
     KeptVersions versions(writer);
-    versions.Start(host.destination, keepDays);
-    WorkerContext context{state, host, writer, &versions};
-    RunCopyWorker(context);
+    versions.Start(destination, keepDays);
+    CopyPhase phase{state, progress, writer, &versions};
+    CopyListedFiles(phase);
   }
 
   ScratchDir dir;
   std::string src = dir / "src\\", dest = dir / "dest\\", log = dest + "Stowly.log";
-  TestHost host;
+  std::string destination = dest;
+  JobProgress progress;
   JobState state;
 };
 
@@ -88,7 +95,8 @@ TEST_F(Engine, ListingGoesDepthFirstWithHiddenFilesAndRewritesOneStatusLine) {
   ASSERT_TRUE(MakeFiles(src, {{"a", ""}, {"b", ""}, {"1\\d", ""}, {"1\\e\\e", ""}, {"2\\f", ""}}));
   MakeFiles(src + "empty\\", {});
   SetFileAttributesA((src + "b").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  host.status = {"Checking Destination Folder...", "Getting list of files from source..."};
+  progress.StatusAdd("Checking Destination Folder...", false);
+  progress.StatusAdd("Getting list of files from source...", false);
   // Two entries from an earlier listing are kept, a longer tail beyond them goes; the
   // folder's own files come first, then each subtree whole.
   Lines list = {"kept1", "kept2", "old3", "old4", "old5", "old6", "old7", "old8"};
@@ -98,14 +106,15 @@ TEST_F(Engine, ListingGoesDepthFirstWithHiddenFilesAndRewritesOneStatusLine) {
   EXPECT_EQ(Lines(list.begin(), list.begin() + 2), (Lines{"kept1", "kept2"}));
   EXPECT_EQ(Sorted({list[2], list[3]}), (Lines{src + "a", src + "b"}));
   EXPECT_EQ(Lines(list.begin() + 4, list.end()), subtrees);
-  EXPECT_EQ(host.status[1].rfind("Getting list of files from source...", 0), 0u);
+  EXPECT_EQ(progress.StatusLast().rfind("Getting list of files from source...", 0), 0u);
   // Each listing counts afresh under its own header; a missing folder lists nothing.
   EXPECT_EQ(List(src + "empty", list, 0, false, false), 0);
-  EXPECT_EQ(host.status[1], "Getting list of changed files from source...0 Files Found");
+  EXPECT_EQ(progress.StatusLast(), "Getting list of changed files from source...0 Files Found");
   EXPECT_EQ(List(src + "2\\", list, 8, true), 1);
-  EXPECT_EQ(host.status[1], "Getting complete list of files from destination...8 Files Found");
+  EXPECT_EQ(progress.StatusLast(),
+            "Getting complete list of files from destination...8 Files Found");
   EXPECT_EQ(List(dir / "missing\\", list), 0);
-  EXPECT_EQ(host.status.size(), 2u) << "the progress line is rewritten in place";
+  EXPECT_EQ(Seen(progress).status.lines.size(), 2u) << "the progress line is rewritten in place";
 }
 
 TEST_F(Engine, LinksBackIntoTheTreeEndPromptly) {
@@ -129,7 +138,7 @@ TEST_F(Engine, PathsBeyondMaxPathAreListedCopiedAndMade) {
   std::string file = folder + "long name.txt";
   ASSERT_TRUE(MakeFiles(src, {{"short", "s"}, {file.substr(src.size()), "far down"}}));
   ASSERT_EQ(Listed(src), (Lines{file, src + "short"}));
-  RunWorker({file});
+  Copy({file});
   EXPECT_EQ(ReadFileText(To(file)), "far down");
   EXPECT_EQ(LogTexts(log), (Lines{"  1   Copying " + file + " -> " + To(file)}));
   // Folder chains are made level by level (into hidden ones too); a file in the way stops it.
@@ -166,12 +175,12 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
   ASSERT_TRUE(WriteFileText(src + "case", "lower") && WriteFileText(src + "u", "upper"));
   RunHost("/bin/mv \"" + HostPath(src + "u") + "\" \"" + HostPath(src) + "/CASE\"");
   for (int i = 0; i < 500 && Exists(src + "u"); ++i) Sleep(10);
-  host.status = {"Getting list of files from source...5 Files Found"};
+  progress.StatusAdd("Getting list of files from source...5 Files Found", false);
   state.clearArchive = true;
   {
     Locked held(src + "locked");
-    RunWorker({src + "a", src + "gone", src + "sub\\b", src + "ro", src + "locked", src + "case",
-               src + "CASE"});
+    Copy({src + "a", src + "gone", src + "sub\\b", src + "ro", src + "locked", src + "case",
+          src + "CASE"});
   }
   // Overwritten copies carry the source's attributes; a new folder takes its source's.
   const Files copied = {{"a", "alpha"}, {"gone", "older"},     {"sub\\b", "beta"},
@@ -179,19 +188,20 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
   EXPECT_EQ(ReadTree(To(src)), copied);
   EXPECT_EQ(Attributes(To(src + "sub")) & FILE_ATTRIBUTE_HIDDEN, DWORD{FILE_ATTRIBUTE_HIDDEN});
   EXPECT_EQ(Attributes(To(src + "ro")) & FILE_ATTRIBUTE_READONLY, 0u);
-  EXPECT_EQ(host.status, (Lines{host.status[0], "Copying file 7 of 7"}));
-  EXPECT_EQ(host.skipped, (Lines{src + "gone", src + "locked", src + "CASE"}));
-  EXPECT_EQ(host.skippedLabel, "3 Skipped files - See log for details");
+  ProgressView seen = Seen(progress);
+  EXPECT_EQ(seen.status.lines,
+            (Lines{"Getting list of files from source...5 Files Found", "Copying file 7 of 7"}));
+  EXPECT_EQ(seen.skipped.lines, (Lines{src + "gone", src + "locked", src + "CASE"}));
+  EXPECT_EQ(seen.skippedLabel, "3 Skipped files - See log for details");
   Lines texts = LogTexts(log);
   ASSERT_EQ(texts.size(), 10u);
   EXPECT_EQ(texts[0], "  1   Copying " + src + "a -> " + To(src + "a"));
   EXPECT_EQ(texts[2], "  2   Error - File not found.  " + src + "gone");
   EXPECT_EQ(texts[6], "  5   Error - Permission Denied  " + src + "locked");
   EXPECT_EQ(texts[9], "  7   Error - Another file was copied to this name.  " + src + "CASE");
-  EXPECT_TRUE(state.workerIdle == 1 && state.workerThread.load() == nullptr);
   // With no destination text nothing lands in the current folder.
-  host.destination = "";
-  RunWorker({src + "a"});
+  destination = "";
+  Copy({src + "a"});
   EXPECT_EQ(LogTexts(log).back(), "  1   Error - That path doesn't exist.  " + src + "a");
   // The archive bit is cleared only on what was copied (a failed copy gets it back) and
   // read-only stays; Wine keeps no other attribute, so those are not seen here.
@@ -202,11 +212,11 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
 }
 
 TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize) {
-  LogWriter writer(host);
-  host.logging = false;
+  LogWriter writer;
+  writer.Enable(false);
   writer.Write("not written");
   EXPECT_FALSE(Exists(log)) << "an unchecked log switch must not create the file";
-  host.logging = true;
+  writer.Enable(true);
   auto write = [&](char tag) {
     for (int i = 0; i < 150; ++i) writer.Write(std::to_string(i) + std::string(200, tag));
   };
@@ -231,7 +241,7 @@ TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize)
   texts = LogTexts(log);
   EXPECT_EQ(Lines(texts.begin() + 450, texts.end()), (Lines{"while read", "while held", "after"}));
   // The size rule, logging on or off: the limit less 140 gets a separator, a byte more goes.
-  host.logging = false;
+  writer.Enable(false);
   writer.Close();
   const std::string content = std::string(858, 'x') + "\r\n";
   for (std::string extra : {"", "y"}) {
@@ -241,7 +251,7 @@ TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize)
               extra.empty() ? content + std::string(140, '-') + "\r\n" : "gone");
   }
   SetLogFilePath(dir / "gone\\Stowly.log");
-  host.logging = true;
+  writer.Enable(true);
   writer.Write("nowhere");
   EXPECT_FALSE(Exists(dir / "gone"));
 }
@@ -336,12 +346,12 @@ TEST_F(Engine, OnAFullDiskAFailedCopyLeavesTheOlderCopyAndNoTruncatedFile) {
   GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
   ASSERT_GT(free.QuadPart, 560 * kKiB) << "drive Q: is too small for this test";
   ASSERT_TRUE(WriteFileText(q + "ballast", std::string(free.QuadPart - 550 * kKiB, 'x')));
-  host.destination = q;
-  RunWorker({src + "small", src + "big", src + "after"});
+  destination = q;
+  Copy({src + "small", src + "big", src + "after"});
   EXPECT_TRUE(ReadTree(CopyOf(q, src)) ==
               (Files{{"small", "s"}, {"big", older}, {"after", after}}));
   EXPECT_EQ(LogTexts(log)[2], "  2   Error - Disk full.  " + src + "big");
-  EXPECT_EQ(host.skippedLabel, "1 Skipped files - See log for details");
+  EXPECT_EQ(Seen(progress).skippedLabel, "1 Skipped files - See log for details");
   RemoveTree(q);
 }
 
@@ -357,7 +367,7 @@ TEST_F(Engine, OnAFullDiskTheLogsLinesWaitForRoomAndKeepTheirOrder) {
     return WriteFileText(ballast, std::string(free.QuadPart, 'x'));
   };
   ASSERT_TRUE(MakeFiles(q, {}) && fill());
-  LogWriter writer(host);
+  LogWriter writer;
   writer.UsePath(q + "Stowly.log");
   writer.Write("one"), writer.Write("two");
   EXPECT_EQ(LogTexts(q + "Stowly.log"), Lines{}) << "the volume is not full";
@@ -387,8 +397,8 @@ TEST_F(Engine, OnAFullDiskOlderRunsVersionsMakeRoomButNeverThisRuns) {
                                    {newer + "\\b", std::string(200 * kKiB, 'b')}}));
   GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
   ASSERT_TRUE(WriteFileText(q + "ballast", std::string(free.QuadPart - 150 * kKiB, 'x')));
-  host.destination = q;
-  RunWorker({src + "fits", src + "never"}, 30);
+  destination = q;
+  Copy({src + "fits", src + "never"}, 30);
   EXPECT_TRUE(ReadFileText(CopyOf(q, src) + "fits") == fits);
   Lines runs = Names(versions);
   ASSERT_EQ(runs.size(), 1u);
@@ -406,28 +416,44 @@ const std::string kFinished = "FINISHED!  Backup is complete.";
 class Job : public ::testing::Test {
  protected:
   void TearDown() override { SetLogFilePath("Stowly.log"); }
-  // A fresh host and job over the configuration, loaded as the program loads its settings;
-  // the log lies in the destination.
-  void Run(const Config& c, std::function<void()> before = nullptr) {
+  // One job over the configuration, loaded as the program loads its settings: asked and
+  // answered as the window asks, then on its own thread to its end; the log lies in the
+  // destination. What it reported lands in status, skipped and boxes (text and flags).
+  void Run(const Config& c, std::function<void()> before = nullptr, int answer = IDOK) {
     ASSERT_TRUE(WriteFileText(g_settings.settingsPath = home / "Stowly.ini", IniText(c)));
     LoadSettings();
-    host = std::make_unique<TestHost>();
-    host->destination = c.destination;
-    host->sources = c.sources;
-    job = std::make_unique<BackupJob>(*host);
-    host->tick = [this] { job->WorkerEndCheck(); };
-    host->status = {"earlier line"};
+    boxes.clear();
+    progress.OnChange(nullptr);
     if (before) before();
-    job->Run();
-    EXPECT_TRUE(host->button == "Backup" && host->buttonEnabled);
+    JobInputs in = ReadJobInputs(c.sources, c.destination);
+    auto ask = [&](const std::string& text, unsigned flags) {
+      return boxes.emplace_back(text, flags), answer;
+    };
+    if (ConfirmJob(in, ask) && job.Start(in, false)) job.Join();
+    ProgressView seen = Seen(progress);
+    status = seen.status.lines, skipped = seen.skipped.lines;
+    for (const JobMessage& m : progress.Take(boxesSeen).messages)
+      boxes.emplace_back(m.text, m.flags);
+    EXPECT_TRUE(!seen.button || (seen.button->text == "Backup" && seen.button->enabled));
+  }
+  // Runs action on the job's thread once the status list's last line starts with head.
+  void When(const std::string& head, std::function<void()> action) {
+    progress.OnChange([this, head, action, seen = uint64_t{0}]() mutable {
+      Lines changed = progress.Take(seen).status.lines;  // each look lets the next change call
+      if (action && !changed.empty() && changed.back().rfind(head, 0) == 0)
+        std::exchange(action, nullptr)();
+    });
   }
   Lines Log() { return LogTexts(dst + "Stowly.log"); }
-  Lines Last(size_t n) { return Lines(host->status.end() - n, host->status.end()); }
+  Lines Last(size_t n) { return Lines(status.end() - n, status.end()); }
 
   ScratchDir dir, home;
   std::string src = dir / "src\\", dst = dir / "dst\\", copy = CopyOf(dst, src);
-  std::unique_ptr<TestHost> host;
-  std::unique_ptr<BackupJob> job;
+  JobProgress progress;
+  BackupJob job{progress};
+  uint64_t boxesSeen = 0;
+  Lines status, skipped;
+  std::vector<std::pair<std::string, unsigned>> boxes;
 };
 
 TEST_F(Job, RefusalsAndACancelledConfirmationTouchNothing) {
@@ -442,20 +468,21 @@ TEST_F(Job, RefusalsAndACancelledConfirmationTouchNothing) {
       {{dst, {src}, 1, 0}, "", "Full Mirror Backup - "},
       {{dst, {src}, 0, 1}, "", "Fast Mirror Backup - "}};
   const Files before = ReadTree(dir.path());
+  progress.StatusAdd("earlier line", false);
   for (const auto& [config, message, mode] : cases) {
-    Run(config, [&] { host->answer = message.empty() ? IDCANCEL : IDOK; });
-    const auto& [text, flags] = host->messages.front();
+    Run(config, nullptr, message.empty() ? IDCANCEL : IDOK);
+    ASSERT_FALSE(boxes.empty());
+    const auto& [text, flags] = boxes.front();
     // The missing-settings message comes before the confirmation, the illegal one after it.
-    EXPECT_EQ(host->messages.size(), message == illegal ? 2u : 1u);
+    EXPECT_EQ(boxes.size(), message == illegal ? 2u : 1u);
     if (message.empty()) {
       EXPECT_EQ(text.find("Ready to start Backup Job...\r\n\r\n" + mode), 0u) << text;
       EXPECT_EQ(text.find("archive bit will be cleared") != text.npos, config.useArchiveBit);
       EXPECT_EQ(flags, unsigned{MB_OKCANCEL | MB_ICONINFORMATION});
     } else {
-      EXPECT_EQ(host->messages.back(),
-                std::make_pair(message, unsigned{MB_OK | MB_ICONINFORMATION}));
+      EXPECT_EQ(boxes.back(), std::make_pair(message, unsigned{MB_OK | MB_ICONINFORMATION}));
     }
-    EXPECT_EQ(host->status, Lines{"earlier line"});
+    EXPECT_EQ(status, Lines{"earlier line"});
     EXPECT_EQ(ReadTree(dir.path()), before);
   }
 }
@@ -507,8 +534,8 @@ TEST_F(Job, AnEmptySourceSummarisesAndABusyDestinationStopsBeforeAnything) {
   const std::string otherLog = std::string(200, 'x') + "\r\n";
   ASSERT_TRUE(WriteFileText(dst + "Stowly.log", otherLog));
   Run({dst, {src}}, [] { g_settings.MaxLogSize = 100; });
-  EXPECT_EQ(host->status.back(), kDestinationBusyLine);
-  EXPECT_EQ(job->ExitCode(), 3);
+  EXPECT_EQ(status.back(), kDestinationBusyLine);
+  EXPECT_EQ(job.ExitCode(), 3);
   EXPECT_EQ(ReadTree(copy), (Files{{"old.txt", "must survive"}}));
   EXPECT_EQ(ReadFileText(dst + "Stowly.log").substr(0, otherLog.size()), otherLog);
   // A folder or a dangling link of the lock's name: the lock cannot be held, so a second
@@ -520,8 +547,8 @@ TEST_F(Job, AnEmptySourceSummarisesAndABusyDestinationStopsBeforeAnything) {
                      : CreateDirectoryA((dst + kLockFileName).c_str(), nullptr));
     RemoveTreeOnHost(dir / "gone\\");
     Run({dst, {src}});
-    EXPECT_EQ(host->status.back(), kDestinationBusyLine) << link;
-    EXPECT_EQ(job->ExitCode(), 3);
+    EXPECT_EQ(status.back(), kDestinationBusyLine) << link;
+    EXPECT_EQ(job.ExitCode(), 3);
     EXPECT_EQ(ReadTree(copy), (Files{{"old.txt", "must survive"}}));
     RemoveTreeOnHost(dst + kLockFileName);
   }
@@ -541,7 +568,7 @@ TEST_F(Job, FilesNamedLikeTemporariesAreBackedUpAndOnlyLeftoversGo) {
     Files expected = source;
     expected["a.Stowly-Partial"] = "older";
     EXPECT_EQ(ReadTree(copy), expected) << fullMirror;
-    EXPECT_TRUE(Has(host->status, "2 of 3 Files copied - 1 Files skipped"));
+    EXPECT_TRUE(Has(status, "2 of 3 Files copied - 1 Files skipped"));
   }
 }
 
@@ -552,13 +579,13 @@ TEST_F(Job, FoldersThatBecameFilesAndFilesThatBecameFoldersHeal) {
   MakeFiles(src, source);
   MakeFiles(copy, {{"thing\\old.txt", "was in a folder"}, {"h", "was a file"}});
   Run({dst, {src}, 0, 1, 1});
-  EXPECT_EQ(job->ExitCode(), 1);
+  EXPECT_EQ(job.ExitCode(), 1);
   Lines log = Log();
   EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
     return line.find("   Error - ") != line.npos && line.ends_with("  " + copy + "thing");
   }));
   Run({dst, {src}, 0, 1, 1});
-  EXPECT_EQ(job->ExitCode(), 0);
+  EXPECT_EQ(job.ExitCode(), 0);
   EXPECT_EQ(ReadTree(copy), source);
 }
 
@@ -591,10 +618,10 @@ TEST_F(Job, FullMirrorKeepsEachCopyUntilItsNewOneIsInPlace) {
   EXPECT_EQ(ReadTree(copy), expected);
   EXPECT_EQ(Attributes(copy + "locked") & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
   EXPECT_FALSE(Exists(copy + "gonedir"));
-  EXPECT_TRUE(Has(host->status, "  Deleting " + copy.substr(0, copy.size() - 1)));
+  EXPECT_TRUE(Has(status, "  Deleting " + copy.substr(0, copy.size() - 1)));
   EXPECT_TRUE(Has(Log(), "  Error - Permission Denied  " + copy + "held"));
-  EXPECT_EQ(host->skipped, (Lines{copy + "held", src + "locked"}));
-  EXPECT_EQ(job->ExitCode(), 1);
+  EXPECT_EQ(skipped, (Lines{copy + "held", src + "locked"}));
+  EXPECT_EQ(job.ExitCode(), 1);
 }
 
 TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
@@ -612,47 +639,45 @@ TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
     MakeFiles(copy, {{"stale.txt", "stale"}});
     Run({dst, {src, missing}, fullMirror, 1, 1});
     const std::string missingLine = "  Source folder not found, skipped: " + missing;
-    EXPECT_EQ(std::count(host->status.begin(), host->status.end(), missingLine), 1);
-    EXPECT_TRUE(line.empty() || Has(host->status, line)) << line;
-    EXPECT_TRUE(host->status.back() == kFinished && job->ExitCode() == 1) << "not a whole backup";
+    EXPECT_EQ(std::count(status.begin(), status.end(), missingLine), 1);
+    EXPECT_TRUE(line.empty() || Has(status, line)) << line;
+    EXPECT_TRUE(status.back() == kFinished && job.ExitCode() == 1) << "not a whole backup";
     EXPECT_EQ(ReadFileText(CopyOf(dst, missing) + "only copy.txt"), "its source is unplugged");
     EXPECT_EQ(Exists(copy + "stale.txt"), !staleRemoved);
     EXPECT_EQ(ReadFileText(copy + "p.txt"), "present");
   }
 }
 
-// Cancel pressed, a close asked for, the window destroyed outright (taking its lists and
-// log switch with it): each just before the big file, listed first, starts. The Full
-// Mirror keeps every previous copy it did not come to.
+// Cancel pressed as the big file, listed first, starts; a close asked for while the files
+// are listed (copying is cancelled as it begins); the window going away. The file in hand is
+// finished, the Full Mirror keeps every previous copy it did not come to, and the next job
+// runs normally.
 TEST_F(Job, StoppedMidCopyItFinishesTheFileInHandAndTheNextJobRunsNormally) {
   const std::string big = std::string(4u << 20, 'b');
   Files old = ManyFiles(20);
   for (auto& [name, content] : old) content = "previous";
   MakeFiles(src + "1big\\", {{"big.bin", big}});
   MakeFiles(src + "2many\\", ManyFiles(20));
-  for (int how = 2; how >= 0; --how) {  // the cancelled one last
+  const std::string copying = "  1   Copying " + src + "1big\\big.bin -> " + copy + "1big\\big.bin";
+  const std::tuple<const char*, CancelLevel, std::string, bool> cases[] = {
+      {"Copying file 1 of ", CancelLevel::kCopying, "CANCELED!  (1 out of 21 Files Copied)", true},
+      {"Getting list of files", CancelLevel::kCopying, "CANCELED!  (0 out of 21 Files Copied)",
+       false},
+      {"Copying file 1 of ", CancelLevel::kEverything, copying, true}};
+  for (const auto& [head, level, last, bigCopied] : cases) {
+    SCOPED_TRACE(head + std::to_string(static_cast<int>(level)));
     RemoveTree(dst);
     MakeFiles(copy + "2many\\", old);
-    Run({dst, {src + "1big\\", src + "2many\\"}}, [this, how] {
-      host->WhenStatusShows("Copying file 1 of ", [this, how] {
-        if (how == 0) job->Run(), job->WorkerEndCheck();
-        if (how == 1) job->RequestClose();
-        if (how == 2) host->gone = true, host->logging = false, job->StopCopyingBeforeWindowsGo();
-      });
-    });
-    SCOPED_TRACE(how);
-    EXPECT_TRUE(job->WorkerIdle());
-    EXPECT_EQ(host->closes, how == 1);
-    EXPECT_TRUE(ReadFileText(copy + "1big\\big.bin") == big);
+    Run({dst, {src + "1big\\", src + "2many\\"}},
+        [&] { When(head, [&] { progress.Cancel(level); }); });
+    EXPECT_EQ(job.ExitCode(), 2);
+    EXPECT_EQ(Exists(copy + "1big\\big.bin") && ReadFileText(copy + "1big\\big.bin") == big,
+              bigCopied);
     EXPECT_EQ(ReadTree(copy + "2many\\"), old) << "no entry after it was started";
-    Lines log = Log();
-    EXPECT_TRUE(how == 2 ||
-                Lines(log.end() - 2, log.end()) ==
-                    (Lines{"  1   Copying " + src + "1big\\big.bin -> " + copy + "1big\\big.bin",
-                           "CANCELED!  (1 out of 21 Files Copied)"}));
+    EXPECT_EQ(Log().back(), last);
   }
-  job->Run();
-  EXPECT_EQ(host->status.back(), kFinished);
+  Run({dst, {src + "1big\\", src + "2many\\"}});
+  EXPECT_EQ(status.back(), kFinished);
   EXPECT_TRUE(ReadTree(copy) == ReadTree(src));
 }
 
@@ -670,7 +695,7 @@ TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   SetCurrentDirectoryA(cwd.c_str());
   Run({to.root(), {from.root()}});
   SetCurrentDirectoryA(oldCwd);
-  EXPECT_TRUE(Has(host->status, "  Drive root not deleted: K:\\"));
+  EXPECT_TRUE(Has(status, "  Drive root not deleted: K:\\"));
   Files left = ReadTree(dstRoot);
   EXPECT_EQ(left.erase("Stowly.log"), 1u);
   EXPECT_EQ(left, (Files{{"a.txt", "a"}, {"sub\\b.txt", "b"}, {"stale.txt", "already there"}}));
@@ -717,8 +742,8 @@ TEST_F(Job, KeptVersionsHoldWhatARunReplacesOrRemovesAndNothingElse) {
     expected["locked"] = "previous";
     EXPECT_EQ(ReadTree(copy), expected);
     const std::string line = Last(2)[0];
-    ASSERT_TRUE(line.rfind(kept, 0) == 0 && host->status.back() == kFinished) << line;
-    EXPECT_EQ(std::count(host->status.begin(), host->status.end(), line), 1);
+    ASSERT_TRUE(line.rfind(kept, 0) == 0 && status.back() == kFinished) << line;
+    EXPECT_EQ(std::count(status.begin(), status.end(), line), 1);
     expected = mine;
     for (const auto& [name, content] : replaced)
       expected[line.substr(kept.size()) + src.substr(3) + name] = content;

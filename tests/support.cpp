@@ -9,7 +9,6 @@
 #include "ui/dialogs.h"
 #include "ui/form.h"
 #include "ui/main_window.h"
-#include "ui/message_loop.h"
 
 namespace {
 
@@ -171,6 +170,12 @@ void PumpMessages() {
   }
 }
 
+bool PumpUntil(const std::function<bool()>& done) {
+  for (DWORD start = GetTickCount(); !done(); PumpFor(2))
+    if (GetTickCount() - start > 60000) return false;
+  return true;
+}
+
 void PumpFor(int milliseconds) {
   DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
   do {
@@ -202,16 +207,6 @@ FolderAnswer::FolderAnswer(std::string answerPath) : path(std::move(answerPath))
 }
 
 FolderAnswer::~FolderAnswer() { g_chooseFolderHook = nullptr; }
-
-TestHost::TestHost()
-    : window_(CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {
-  SetWindowLongPtrA(window_, GWLP_WNDPROC,
-                    reinterpret_cast<LONG_PTR>(+[](HWND h, UINT m, WPARAM w, LPARAM l) {
-                      if (m != WM_APP) return DefWindowProcA(h, m, w, l);
-                      (*reinterpret_cast<const std::function<void()>*>(l))();
-                      return LRESULT{0};
-                    }));
-}
 
 ChildProcess::ChildProcess(std::string commandLine, WORD show) {
   char desktop[256] = {};
@@ -275,7 +270,6 @@ void CloseMainWindow() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
   }
-  g_quitRequested = false;
 }
 
 void RunHost(const std::string& commandLine) { ChildProcess(commandLine).Wait(30000); }

@@ -112,6 +112,10 @@ TEST_F(Windows, MainRunsAJobAndShowsItsLines) {
   MessageRecorder recorder(IDOK);
   Click(kBackupButton);
   HWND status = MainControlHandle(kStatusList);
+  ASSERT_TRUE(PumpUntil([&] {
+    return ListGetText(status, 10) == "FINISHED!  Backup is complete.";
+  })) << ListCount(status)
+      << ListGetText(status, ListCount(status) - 1);
   ASSERT_EQ(ListCount(status), 11) << "the progress line is rewritten in place, never added";
   EXPECT_EQ((Lines{ListGetText(status, 8), ListGetText(status, 9), ListGetText(status, 10)}),
             (Lines{"Getting list of files from source...30 Files Found",
@@ -194,7 +198,6 @@ TEST_F(Windows, MainOpensOnBackupAndEscapeQuits) {
   };
   EXPECT_EQ(Scripted(MainWindow, {escape}, run), 0);
   EXPECT_EQ(MainWindow(), nullptr);
-  g_quitRequested = false;
   MSG msg;
   EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
@@ -219,17 +222,36 @@ TEST_F(Windows, ASilentRunNeedsNoPaintAndLeavesAHiddenWindowHidden) {
   EXPECT_TRUE(MainWindow() == nullptr && !s_shown) << "the run never ended, or showed itself";
 }
 
-// A quit request taken by the job's own pump (the window destroyed, the session ending) is
-// kept: the window closes when the job has ended. (It leaves the cancelled job's exit
-// code behind, so it runs after the tests of a fresh window's.)
-TEST_F(Windows, MainJobKeepsAQuitRequestAndClosesAfterIt) {
-  MakeFiles(dir_ / "src\\", ManyFiles(3));
+// The Backup button reads Cancel while the files are copied, and a click on it cancels;
+// a close asked for then (Esc, the title bar) waits for the job to end, then the window
+// closes with the job's exit code. Either way the file in hand is finished.
+TEST_F(Windows, MainCancelsOrClosesMidCopyOnceTheJobHasEnded) {
+  const std::string big(32u << 20, 'b'), copy = CopyOf(dir_ / "dst\\", dir_ / "src\\");
+  MakeFiles(dir_ / "src\\1big\\", {{"big.bin", big}});
+  MakeFiles(dir_ / "src\\2many\\", ManyFiles(20));
   ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", {dir_ / "src\\"}})) &&
-              MakeFiles(dir_ / "dst\\", {}) && (main_ = OpenMainWindow(ini_)));
-  g_messageBoxHook = [](HWND, const char*, const char*, UINT) { return PostQuitMessage(0), IDOK; };
-  Click(kBackupButton);
-  g_messageBoxHook = nullptr;
-  EXPECT_TRUE(g_quitRequested && MainWindow() == nullptr);
+              (main_ = OpenMainWindow(ini_)));
+  HWND button = MainControlHandle(kBackupButton);
+  MessageRecorder recorder(IDOK);
+  for (bool close : {false, true}) {  // one window: the second job starts after the first
+    RemoveTree(dir_ / "dst\\");
+    MakeFiles(dir_ / "dst\\", {});
+    Click(kBackupButton);
+    ASSERT_TRUE(PumpUntil([&] { return GetText(button) == "Cancel" && IsWindowEnabled(button); }));
+    if (close)
+      SendMessageA(main_, WM_CLOSE, 0, 0);
+    else
+      Click(kBackupButton);
+    EXPECT_TRUE(IsWindow(main_)) << "the window waits for the job";
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(main_) || GetText(button) == "Backup"; }));
+    EXPECT_EQ(ReadFileText(copy + "1big\\big.bin").size(), big.size());
+    EXPECT_LT(ReadTree(copy + "2many\\").size(), 20u);
+    Lines log = LogTexts(dir_ / "dst\\Stowly.log");
+    EXPECT_EQ(log.back().rfind("CANCELED!  (", 0), 0u) << log.back();
+    EXPECT_EQ(IsWindow(main_), !close);
+  }
+  EXPECT_EQ(g_formResult, 2) << "the program's exit code is the cancelled job's";
+  g_formResult = 0;
 }
 
 // --- The options window, opened modally on the main window ---
