@@ -38,12 +38,6 @@ void ForEachEntry(const std::string& folder, const std::function<void(std::strin
   }
 }
 
-// A host program started from Wine is not waited for: its work shows when it is done.
-bool WaitUntil(const std::function<bool()>& done) {
-  for (int tries = 0; tries < 500 && !done(); ++tries) Sleep(10);
-  return done();
-}
-
 }  // namespace
 
 ScratchDir::ScratchDir() {
@@ -162,11 +156,12 @@ std::string IniText(const Config& c) {
          "\r\nKeepVersions=" + std::to_string(c.keepVersions) + "\r\n";
 }
 
-void PumpMessages() {
+void PumpFor(int milliseconds) {
   MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+  for (DWORD start = GetTickCount(); GetTickCount() - start < static_cast<DWORD>(milliseconds);) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+      TranslateMessage(&msg), DispatchMessageA(&msg);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
   }
 }
 
@@ -174,14 +169,6 @@ bool PumpUntil(const std::function<bool()>& done) {
   for (DWORD start = GetTickCount(); !done(); PumpFor(2))
     if (GetTickCount() - start > 60000) return false;
   return true;
-}
-
-void PumpFor(int milliseconds) {
-  DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
-  do {
-    PumpMessages();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  } while (static_cast<int>(end - GetTickCount()) > 0);
 }
 
 MessageRecorder::MessageRecorder(int answerWith) : answer(answerWith) {
@@ -296,7 +283,7 @@ bool HostSymlink(const std::string& link, const std::string& target) {
   if (unixTarget.empty() || unixParent.empty()) return false;
   RunHost("/bin/ln -sfn \"" + unixTarget + "\" \"" + unixParent + "/" + plain.substr(cut + 1) +
           "\"");
-  return WaitUntil([&] { return Exists(plain); }) &&
+  return PumpUntil([&] { return Exists(plain); }) &&
          (GetFileAttributesA(plain.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
@@ -307,19 +294,19 @@ MappedDrive::MappedDrive(char letter, const std::string& folder)
   if (unixPath.empty() || !GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH)) return;
   link_ = std::string(prefix) + "/dosdevices/" + static_cast<char>(tolower(letter)) + ":";
   RunHost("/bin/ln -sfn \"" + unixPath + "\" \"" + link_ + "\"");
-  WaitUntil([this] { return ready(); });
+  PumpUntil([this] { return ready(); });
 }
 
 // Waited for: a removal still on its way would take away the next test's mapping.
 MappedDrive::~MappedDrive() {
   if (link_.empty()) return;
   RunHost("/bin/rm -f \"" + link_ + "\"");
-  WaitUntil([this] { return GetDriveTypeA(root_.c_str()) == DRIVE_NO_ROOT_DIR; });
+  PumpUntil([this] { return GetDriveTypeA(root_.c_str()) == DRIVE_NO_ROOT_DIR; });
 }
 
 void RemoveTreeOnHost(const std::string& folder) {
   std::string unixPath = HostPath(folder);
   if (unixPath.size() <= 1) return;
   RunHost("/bin/rm -rf \"" + unixPath + "\"");
-  WaitUntil([&] { return !Exists(folder); });
+  PumpUntil([&] { return !Exists(folder); });
 }

@@ -29,12 +29,11 @@ Lines LogTexts(const std::string& path);
 inline std::string CopyOf(const std::string& dest, const std::string& source) {
   return dest + source.substr(3);
 }
-Files ManyFiles(int n);
+Files ManyFiles(int n);  // f<i>.txt, each with its own content
 inline bool Has(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
-}  // f<i>.txt, each with its own content
-void PumpFor(int milliseconds);
-void PumpMessages();  // handles what is waiting, without waiting
+}
+void PumpFor(int milliseconds);  // handles this thread's messages for that long
 // Handles messages until done (checked between them) or 60 s pass; whether it got done.
 bool PumpUntil(const std::function<bool()>& done);
 
