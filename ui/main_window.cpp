@@ -59,6 +59,8 @@ struct MainJob {
   JobProgress progress;
   BackupJob job{progress};
   uint64_t seen = 0;  // the progress's last stamp the window shows
+  // The lines each list shows, counted here to spare the list a count at every change.
+  int statusLines = 0, skippedLines = 0;
   JobStage stage = JobStage::kIdle;
   // The window closes once the job has ended: a silent run, or a close asked for meanwhile.
   bool closeDue = false;
@@ -77,11 +79,11 @@ MainState g_main;
 
 // A selection does not scroll a list without selections under every system: each change
 // scrolls the newest line into view itself.
-void ShowList(HWND list, const ListChanges& changes) {
-  if (changes.cleared) ListClear(list);
+void ShowList(HWND list, const ListChanges& changes, int& shown) {
+  if (changes.cleared) ListClear(list), shown = 0;
   if (!changes.cleared && changes.lines.empty()) return;
-  for (int n = ListCount(list); n > changes.from; --n) ListDelete(list, n - 1);
-  for (const std::string& line : changes.lines) ListAdd(list, line);
+  for (; shown > changes.from; --shown) ListDelete(list, shown - 1);
+  for (const std::string& line : changes.lines) ListAdd(list, line), ++shown;
   if (changes.selected >= 0) ListSelect(list, changes.selected);
   ListShowLast(list);
 }
@@ -110,8 +112,8 @@ void ShowProgress(HWND form) {
   MainJob& j = *g_main.job;
   ProgressView view = j.progress.Take(j.seen);
   j.stage = view.stage;
-  ShowList(g_handles[kStatusList], view.status);
-  ShowList(g_handles[kSkippedList], view.skipped);
+  ShowList(g_handles[kStatusList], view.status, j.statusLines);
+  ShowList(g_handles[kSkippedList], view.skipped, j.skippedLines);
   if (view.skippedLabel) SetText(g_handles[kSkippedLabel], *view.skippedLabel);
   if (view.button) ShowButton(*view.button);
   ShowTaskbar(j.taskbar, view);
