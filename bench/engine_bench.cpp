@@ -24,13 +24,12 @@
 
 #include "engine/file_list.h"
 #include "engine/fs.h"
-#include "engine/host.h"
+#include "engine/job_progress.h"
 #include "engine/job_rules.h"
 #include "engine/log_file.h"
 #include "engine/path_identity.h"
 #include "engine/settings.h"
 #include "ui/controls.h"
-#include "ui/message_loop.h"
 
 namespace {
 
@@ -74,41 +73,14 @@ double Seconds() {
   return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The engine's host with nothing behind it but a status line and the log switch on, so
-// the figures are the engine's own; the window's share is measured apart (RunCalls).
-class BenchHost : public JobHost {
- public:
-  explicit BenchHost(std::string destination) : destination_(std::move(destination)) {}
-  std::vector<std::string> SourceFolders() override { return {}; }
-  std::string Destination() override { return destination_; }
-  bool LoggingOn() override { return true; }
-  bool Silent() override { return true; }
-  void StatusAdd(const std::string& text, bool) override { last_ = text; }
-  void StatusReplaceLast(const std::string& text) override { last_ = text; }
-  std::string StatusLast() override { return last_; }
-  void StatusClear() override { last_.clear(); }
-  void CopyProgress(const std::string& text, int, int) override { last_ = text; }
-  int SkippedAdd(const std::string&) override { return ++skipped_; }
-  int SkippedCount() override { return skipped_; }
-  void SkippedClear() override { skipped_ = 0; }
-  void SetSkippedLabel(const std::string&) override {}
-  std::string ButtonText() override { return "Cancel"; }
-  void SetButtonText(const std::string&) override {}
-  void EnableButton(bool) override {}
-  void Pump() override { MessagePumpStep(); }
-  void PumpWait() override {
-    MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    MessagePumpStep();
+// Handles every message waiting for this thread, as a window's loop would between waits.
+void PumpWaiting() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
   }
-  bool WindowGone() override { return false; }
-  bool QuitRequested() override { return false; }
-  void CloseWindow(int) override {}
-  int ShowMessage(const std::string&, unsigned) override { return IDOK; }
-
- private:
-  std::string destination_, last_;
-  int skipped_ = 0;
-};
+}
 
 // A bare window of the given class, for the cost of the messages the window side takes.
 HWND PlainWindow(const char* className) {
@@ -153,7 +125,9 @@ double RequestedBytes(const std::vector<std::string>& list, double& textBytes) {
 }
 
 int RunListing(const std::string& tree, const std::string& scratch, int reps) {
-  BenchHost host(WithBackslash(scratch) + "no-destination\\");
+  // Nobody takes the progress: the figures are the engine's own.
+  JobProgress progress;
+  const std::string noDestination = WithBackslash(scratch) + "no-destination\\";
   SetLogFilePath(WithBackslash(scratch) + "Stowly.log");
   std::vector<std::string> list(1);
   std::string root = WithBackslash(tree);
@@ -173,11 +147,11 @@ int RunListing(const std::string& tree, const std::string& scratch, int reps) {
       double start = 0, seconds = 0;
       int count = 0;
       if (which == 0 || which == 3) {
-        std::string destination = which == 0 ? host.Destination() : root.substr(0, 3);
+        std::string destination = which == 0 ? noDestination : root.substr(0, 3);
         list.assign(1, std::string());
         start = Seconds();
-        count =
-            ListFiles(host, root, list, 0, {ListingMode::kSource, destination, false, which == 0});
+        count = ListFiles(progress, root, list, 0,
+                          {ListingMode::kSource, destination, false, which == 0});
         seconds = Seconds() - start;
       } else {
         std::vector<std::string> out;
@@ -284,8 +258,8 @@ DWORD WINAPI WorkerThread(LPVOID) {
 }
 
 // Runs body count times on a second thread while this, the user-interface thread, waits
-// for it between pump steps: with a wait that also wakes for messages sent to it, as the
-// backup job waits for its worker, or with plain 10 ms sleeps.
+// for it between pump steps: with a wait that also wakes for messages sent to it, or with
+// plain 10 ms sleeps.
 void RunOnWorker(WorkerBody body, int count, bool plainSleeps) {
   g_workerBody = body;
   g_workerCount = count;
@@ -297,7 +271,7 @@ void RunOnWorker(WorkerBody body, int count, bool plainSleeps) {
       Sleep(10);
     else
       MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    MessagePumpStep();
+    PumpWaiting();
   }
   WaitForSingleObject(thread.get(), INFINITE);
 }
@@ -305,15 +279,14 @@ void RunOnWorker(WorkerBody body, int count, bool plainSleeps) {
 int RunLog(const std::string& scratch, int lines, int reps) {
   std::string folder = WithBackslash(scratch);
   std::string path = folder + "Stowly.log";
-  BenchHost host(folder);
-  LogWriter writer(host);
+  LogWriter writer;
   g_writer = &writer;
   SetLogFilePath(path);
   g_logText = "  12345   Copying " + folder +
               "Projects\\Client 042\\Quarterly report 0042.docx -> " + folder +
               "backup\\Projects\\Client 042\\Quarterly report 0042.docx";
   std::string plainLine = "12-06-2026   16:05:09   " + g_logText + "\r\n";
-  // The worker's calls wait for the user-interface thread, so fewer lines keep it short.
+  // Fewer lines from the second thread keep these runs short.
   const int workerLines = lines / 20 > 50 ? lines / 20 : 50;
 
   const char* names[] = {"writelog_lines_per_s", "append_open_close_lines_per_s",
@@ -401,7 +374,7 @@ int RunCalls(const std::string& scratch, int count, int reps) {
           ListReplace(status, ListCount(status) - 1,
                       "Getting list of files from source..." + std::to_string(i) + " Files Found",
                       0);
-          MessagePumpStep();
+          PumpWaiting();
         } else {
           CopyFileA(present.c_str(), (copies + std::to_string(i) + ".txt").c_str(), FALSE);
         }

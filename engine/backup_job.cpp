@@ -1,6 +1,7 @@
 #include "engine/backup_job.h"
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <algorithm>
 
@@ -16,6 +17,7 @@ constexpr unsigned kInformation = MB_OK | MB_ICONINFORMATION;
 constexpr const char* kNeedBoth =
     "There must be at least 1 source folder and a destination folder.";
 constexpr const char* kIllegal = "Illegal Configuration!  This will copy the source onto itself.";
+constexpr SIZE_T kJobStack = 1048576;
 
 std::string Num(long long n) { return std::to_string(n); }
 
@@ -49,13 +51,8 @@ std::string BackupJob::SourceHeader() const {
 }
 
 void BackupJob::Say(const std::string& text, bool select) {
-  host_.StatusAdd(text, select);
+  progress_.StatusAdd(text, select);
   log_.Write(text);
-}
-
-void BackupJob::Pump() {
-  host_.Pump();
-  if (host_.QuitRequested() && !host_.WindowGone()) RequestClose();
 }
 
 void BackupJob::ReportMissing(const std::string& folder, bool keepProgressLineLast) {
@@ -64,11 +61,11 @@ void BackupJob::ReportMissing(const std::string& folder, bool keepProgressLineLa
   reportedMissing_.push_back(folder);
   std::string line = "  Source folder not found, skipped: " + folder;
   if (keepProgressLineLast) {
-    std::string progress = host_.StatusLast();
-    host_.StatusReplaceLast(line);
-    host_.StatusAdd(progress, true);
+    std::string last = progress_.StatusLast();
+    progress_.StatusReplaceLast(line);
+    progress_.StatusAdd(last, true);
   } else {
-    host_.StatusAdd(line, true);
+    progress_.StatusAdd(line, true);
   }
   log_.Write(line);
 }
@@ -100,7 +97,6 @@ int BackupJob::RemoveCopy(const std::string& file) {
 void BackupJob::CleanCopy(Sources& s, const std::string& path) {
   if (!IsFolder(path)) return;
   Say("  Deleting " + path, true);
-  Pump();
   const std::string lock = Upper(destination_ + kLockFileName), log = Upper(logPath_);
   auto keep = [&](const std::string& entry, bool isFolder) {
     std::string upper = Upper(entry);
@@ -114,8 +110,8 @@ void BackupJob::CleanCopy(Sources& s, const std::string& path) {
 }
 
 void BackupJob::ReportSkipped(const std::string& entry, int code) {
-  int count = host_.SkippedAdd(entry);
-  host_.SetSkippedLabel(Num(count) + " Skipped files - See log for details");
+  int count = progress_.SkippedAdd(entry);
+  progress_.SetSkippedLabel(Num(count) + " Skipped files - See log for details");
   log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + entry);
 }
 
@@ -136,7 +132,7 @@ void BackupJob::CleanCopyOf(Sources& s, size_t i) {
 }
 
 void BackupJob::CleanDestinationCopies(Sources& s) {
-  for (size_t i = 0; i < s.folders.size() && !host_.WindowGone(); ++i)
+  for (size_t i = 0; i < s.folders.size() && !Stopping(); ++i)
     if (s.available[i]) CleanCopyOf(s, i);
 }
 
@@ -159,66 +155,40 @@ void BackupJob::ReportListing(const ListingReport& report) {
 void BackupJob::ListSources(bool quiet) {
   if (!quiet) {
     Say(SourceHeader());
-    host_.Listing();
+    progress_.SetStage(JobStage::kListing);
   }
-  Pump();
   state_.foundCount = 0;
   ListingOptions options{ListingMode::kSource, destination_, quiet, FullMirror()};
   ListingReport report;
   for (const std::string& folder : in_.sources) {
-    Pump();
-    if (host_.WindowGone()) return;
+    if (Stopping()) return;
     std::string path = NormalizeFolderPath(folder);
     if (!SourceFolderAvailable(path)) continue;
     state_.foundCount +=
-        ListFiles(host_, path, state_.masterList, state_.foundCount, options, &report);
+        ListFiles(progress_, path, state_.masterList, state_.foundCount, options, &report);
   }
   unreadable_.clear();
   ReportListing(report);
 }
 
 void BackupJob::ShowSourceListing() {
-  host_.StatusReplaceLast(SourceHeader() + Num(state_.foundCount) + " Files Found");
-  Pump();
+  progress_.StatusReplaceLast(SourceHeader() + Num(state_.foundCount) + " Files Found");
   log_.Write("  ..." + Num(state_.foundCount) + " files found");
 }
 
-// The copy phase's wait. The worker-end check normally runs from the main window's timer;
-// once the window is gone there is no timer, so the wait runs the check itself.
-void BackupJob::WaitForWorkerIdle() {
-  while (state_.workerIdle == 0) {
-    host_.PumpWait();
-    // A worker that has ended is noticed at once rather than at the timer's next tick.
-    if (state_.workerAlive == 0) ::WorkerEndCheck(state_);
-    if (host_.WindowGone()) {
-      if (state_.cancel == 0) state_.cancel = 1;
-      ::WorkerEndCheck(state_);
-    } else if (host_.QuitRequested()) {
-      RequestClose();
-    }
-  }
-}
-
-// Starts the worker once the previous one has really ended, then waits for the end of the
-// copy phase and for the thread itself; true when the copy phase was cancelled.
+// The copy phase; true when it was cancelled. A cancel (or a close) asked for before it
+// began cancels it before its first file.
 bool BackupJob::CopyFiles() {
-  host_.EnableButton(true);
-  phase_ = Phase::kCopying;
-  Pump();
+  progress_.SetButton("Cancel", true);
+  progress_.SetStage(JobStage::kCopying, state_.foundCount);
   log_.Write("Copying Files...");
-  if (closeRequested_ && state_.cancel == 0) state_.cancel = 1;
-  WaitForWorkerToEnd(state_, host_);
   state_.destination = destination_;
   state_.clearArchive = in_.mode.useArchiveBit == 1;
-  StartCopyWorker(copy_);
-  WaitForWorkerIdle();
+  CopyListedFiles(copy_);
   // The copy phase is over: a click or a close request from here on cannot cancel it.
-  bool cancelled = state_.cancel != 0;
-  phase_ = Phase::kPreparing;
-  host_.EnableButton(false);
-  // A cancelled worker finishes the file in hand; its lines come before the job's own.
-  WaitForWorkerToEnd(state_, host_);
-  host_.Pump();  // what the worker left for the window lands before the job's next line
+  bool cancelled = progress_.CancelRequested() != CancelLevel::kNone;
+  progress_.SetButton("Cancel", false);
+  progress_.SetStage(JobStage::kWorking);
   return cancelled;
 }
 
@@ -236,7 +206,7 @@ bool BackupJob::GoneFromSources(Sources& s, const std::string& entry, bool isFol
       continue;
     if (!SourceFolderAvailable(s.paths[i])) {
       s.available[i] = false;
-      ReportMissing(s.folders[i], phase_ == Phase::kCleaning);
+      ReportMissing(s.folders[i], cleaning_);
       return false;
     }
   }
@@ -251,19 +221,16 @@ bool BackupJob::StillOrphan(Sources& s, const std::string& entry) {
 void BackupJob::ListDestination(const Sources& s) {
   const std::string header = "Getting complete list of files from destination...";
   Say(header, true);
-  host_.Listing();
-  Pump();
+  progress_.SetStage(JobStage::kListing);
   state_.foundCount = 0;
   ListingOptions options{ListingMode::kDestination, destination_, false};
   for (size_t i = 0; i < s.folders.size(); ++i) {
     if (!s.available[i]) continue;
-    Pump();
-    if (host_.WindowGone()) return;
-    state_.foundCount += ListFiles(host_, DestinationPath(destination_, s.paths[i]),
+    if (Stopping()) return;
+    state_.foundCount += ListFiles(progress_, DestinationPath(destination_, s.paths[i]),
                                    state_.masterList, state_.foundCount, options);
   }
-  host_.StatusReplaceLast(header + Num(state_.foundCount) + " Files Found");
-  Pump();
+  progress_.StatusReplaceLast(header + Num(state_.foundCount) + " Files Found");
   log_.Write("  ..." + Num(state_.foundCount) + " files found");
 }
 
@@ -287,40 +254,37 @@ void BackupJob::DeleteOrphans(Sources& s) {
         log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + entry);
       }
     }
-    host_.StatusReplaceLast(
+    progress_.StatusReplaceLast(
         "Deleting files from destination folders that are not found in source folders..." +
         Num(deleted) + " files");
-    Pump();
-    if (host_.WindowGone()) return;
+    if (Stopping()) return;
   }
   log_.Write("  ..." + Num(deleted) + " files found");
 }
 
 void BackupJob::RemoveOrphans() {
-  host_.EnableButton(false);
-  phase_ = Phase::kCleaning;
+  progress_.SetButton("Cancel", false);
+  cleaning_ = true;
   // Availability is checked before the header goes up, since the listing keeps
   // rewriting the status list's last line.
   Sources s = CheckSources();
   ListDestination(s);
-  if (host_.WindowGone()) return;
-  DeleteOrphans(s);
+  if (!Stopping()) DeleteOrphans(s);
+  cleaning_ = false;
 }
 
 void BackupJob::StartLines() {
-  host_.EnableButton(false);
-  host_.SetButtonText("Cancel");
-  host_.SetSkippedLabel("Skipped files - See log for details");
-  state_.cancel = 0;
+  progress_.SetButton("Cancel", false);
+  progress_.SetSkippedLabel("Skipped files - See log for details");
   reportedMissing_.clear();
   unreadable_.clear();
   orphanFailures_ = 0;
   // Another job's log is never cut short under it.
   if (lock_.Acquire(destination_) == DestinationLock::State::kHeld)
     log_.ApplySizeRule(in_.maxLogSize);
-  host_.StatusClear();
-  host_.SkippedClear();
-  if (host_.Silent()) Say("Silent Mode - Begin Automatically");
+  progress_.StatusClear();
+  progress_.SkippedClear();
+  if (silent_) Say("Silent Mode - Begin Automatically");
   Say(ModeLine(in_.mode));
   Say("Checking Destination Folder...");
 }
@@ -332,12 +296,10 @@ bool BackupJob::PrepareDestination() {
   // leaves the destination open to another job: nothing may change then.
   int code = lock_.state() == DestinationLock::State::kBusy ? 0 : ProveWritable(destination_);
   if (code != 0) {
-    state_.cancel = code;
     Say("Destination folder is not writable...Operation canceled.");
     return false;
   }
   if (lock_.state() != DestinationLock::State::kHeld) {
-    state_.cancel = 1;
     Say(kDestinationBusyLine);
     return false;
   }
@@ -348,19 +310,19 @@ bool BackupJob::PrepareDestination() {
   if (fullMirror) {
     // The quiet listing says which source folders could not be read, before any cleaning.
     ListSources(true);
-    phase_ = Phase::kCleaning;
-    if (!host_.WindowGone()) CleanDestinationCopies(s);
-    phase_ = Phase::kPreparing;
+    cleaning_ = true;
+    if (!Stopping()) CleanDestinationCopies(s);
+    cleaning_ = false;
   }
-  if (host_.WindowGone()) return false;
+  if (Stopping()) return false;
   Say("  ...Ok", true);
   if (fullMirror) {
     Say(SourceHeader());
-    host_.Listing();
+    progress_.SetStage(JobStage::kListing);
   } else {
     ListSources(false);
   }
-  if (host_.WindowGone()) return false;
+  if (Stopping()) return false;
   ShowSourceListing();
   return true;
 }
@@ -370,7 +332,7 @@ void BackupJob::SayVersionsKept() {
 }
 
 JobOutcome BackupJob::FinishCopyPhase(bool cancelled) {
-  int skipped = host_.SkippedCount();
+  int skipped = progress_.SkippedCount();
   if (cancelled) {
     // A cancel in the moment after the last entry must not count one file too many.
     int reached = std::min<int>(state_.fileIndex, state_.foundCount);
@@ -380,11 +342,11 @@ JobOutcome BackupJob::FinishCopyPhase(bool cancelled) {
   }
   std::string summary =
       CopySummary(state_.fileIndex - 1 - state_.failed, state_.foundCount, skipped);
-  host_.StatusReplaceLast(summary);
+  progress_.StatusReplaceLast(summary);
   log_.Write("  ..." + summary);
   if (!FullMirror() && in_.mode.deleteFiles != 0) {
     RemoveOrphans();
-    if (host_.WindowGone()) return JobOutcome::kCanceled;
+    if (Stopping()) return JobOutcome::kCanceled;
   }
   SayVersionsKept();
   Say("FINISHED!  Backup is complete.", true);
@@ -395,87 +357,95 @@ JobOutcome BackupJob::FinishCopyPhase(bool cancelled) {
 // Everything after the checks and the confirmation.
 JobOutcome BackupJob::RunBody() {
   StartLines();
-  if (!PrepareDestination())
-    return host_.WindowGone() ? JobOutcome::kCanceled : JobOutcome::kStopped;
+  if (!PrepareDestination()) return Stopping() ? JobOutcome::kCanceled : JobOutcome::kStopped;
   bool cancelled = CopyFiles();
-  if (host_.WindowGone()) return JobOutcome::kCanceled;
+  if (Stopping()) return JobOutcome::kCanceled;
   return FinishCopyPhase(cancelled);
 }
 
 // A message that would be a box: in silent mode nobody is there to close it, so it goes
 // to the status list and, where the destination may be written, to the log.
-void BackupJob::Refuse(const std::string& message, bool silent, bool logIt) {
-  if (!silent) {
-    host_.ShowMessage(message, kInformation);
+void BackupJob::Refuse(const std::string& message, bool logIt) {
+  if (!silent_) {
+    progress_.Tell(message, kInformation);
     return;
   }
-  host_.StatusAdd(message, true);
+  progress_.StatusAdd(message, true);
   refusalLogged_ = logIt;
   if (logIt) log_.Write(message);
 }
 
-BackupJob::Check BackupJob::Checks(bool silent) {
-  in_ = {host_.SourceFolders(),
-         NormalizeFolderPath(host_.Destination()),
-         {g_settings.FullMirror, g_settings.DeleteFiles, g_settings.UseArchiveBit},
-         g_settings.MaxLogSize,
-         g_settings.KeepVersions};
-  const std::vector<std::string>& folders = in_.sources;
+// The checks that need no answer, made again on the job's thread: a silent job is asked
+// nothing before it starts.
+BackupJob::Check BackupJob::Checks() {
   logPath_ = destination_ + "Stowly.log";
   log_.UsePath(logPath_);
-  if (folders.empty() || destination_.empty()) {
-    Refuse(kNeedBoth, silent, !destination_.empty());
+  if (in_.sources.empty() || destination_.empty()) {
+    Refuse(kNeedBoth, !destination_.empty());
     return Check::kRefused;
   }
-  if (!silent &&
-      host_.ShowMessage(ConfirmationText(in_.mode), MB_OKCANCEL | MB_ICONINFORMATION) == IDCANCEL)
-    return Check::kDeclined;
   std::vector<std::string> paths;
-  for (const std::string& folder : folders) paths.push_back(NormalizeFolderPath(folder));
+  for (const std::string& folder : in_.sources) paths.push_back(NormalizeFolderPath(folder));
   // The log of the refusal is written only where no source can be.
   if (IsIllegalConfiguration(destination_, paths) || ASourceLiesInside(destination_, paths)) {
-    Refuse(kIllegal, silent, !ASourceHoldsDestination(destination_, paths));
+    Refuse(kIllegal, !ASourceHoldsDestination(destination_, paths));
     return Check::kRefused;
   }
   return Check::kPass;
 }
 
 void BackupJob::Run() {
-  if (host_.ButtonText() == "Cancel") {
-    state_.cancel = 1;
-    return;
-  }
-  if (phase_ != Phase::kIdle) return;
-  bool silent = host_.Silent();
   refusalLogged_ = false;
-  Check check = Checks(silent);
-  if (check == Check::kDeclined) return;
-  phase_ = Phase::kPreparing;
-  closeRequested_ = false;
+  Check check = Checks();
   outcome_ = check == Check::kRefused ? JobOutcome::kStopped : RunBody();
-  // The job has waited for its worker to end, so closing now cuts no copy off half-way.
-  bool closing = closeRequested_ || host_.QuitRequested() || host_.WindowGone() || silent;
-  if (check == Check::kPass) {
-    host_.EnableButton(true);
-    host_.SetButtonText("Backup");
-  }
-  if (silent && check == Check::kRefused && !refusalLogged_)
-    host_.StatusAdd("Silent Mode - Close Program", false);
-  else if (silent)
+  if (check == Check::kPass) progress_.SetButton("Backup", true);
+  if (silent_ && check == Check::kRefused && !refusalLogged_)
+    progress_.StatusAdd("Silent Mode - Close Program", false);
+  else if (silent_)
     Say("Silent Mode - Close Program");
   log_.Close();
   lock_.Release();
-  host_.Ended();
-  phase_ = Phase::kIdle;
-  closeRequested_ = false;
-  if (closing && !host_.WindowGone()) host_.CloseWindow(ExitCode());
+  progress_.SetStage(JobStage::kEnded);
 }
 
-void BackupJob::RequestClose() {
-  closeRequested_ = true;
-  if (phase_ == Phase::kCopying && state_.cancel == 0) state_.cancel = 1;
+DWORD WINAPI BackupJob::ThreadMain(LPVOID job) {
+  HRESULT com = CoInitialize(nullptr);
+  static_cast<BackupJob*>(job)->Run();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return 0;
 }
 
-void BackupJob::StopCopyingBeforeWindowsGo() {
-  if (state_.workerAlive != 0 && state_.cancel == 0) state_.cancel = 1;
+bool BackupJob::Start(const JobInputs& in, bool silent) {
+  if (Running()) return false;
+  in_ = in;
+  silent_ = silent;
+  progress_.Begin();
+  thread_.Reset(CreateThread(nullptr, kJobStack, ThreadMain, this, 0, nullptr));
+  return Running();
+}
+
+void BackupJob::Join() {
+  if (thread_) WaitForSingleObject(thread_.get(), INFINITE);
+  thread_.Reset();
+}
+
+void BackupJob::Stop() {
+  progress_.Cancel(CancelLevel::kEverything);
+  Join();
+}
+
+JobInputs ReadJobInputs(std::vector<std::string> sources, const std::string& destination) {
+  return {std::move(sources),
+          NormalizeFolderPath(destination),
+          {g_settings.FullMirror, g_settings.DeleteFiles, g_settings.UseArchiveBit},
+          g_settings.MaxLogSize,
+          g_settings.KeepVersions};
+}
+
+bool ConfirmJob(const JobInputs& in, const AskUser& ask) {
+  if (in.sources.empty() || in.destination.empty()) {
+    ask(kNeedBoth, kInformation);
+    return false;
+  }
+  return ask(ConfirmationText(in.mode), MB_OKCANCEL | MB_ICONINFORMATION) != IDCANCEL;
 }

@@ -1,7 +1,5 @@
 #include "engine/copy_worker.h"
 
-#include <objbase.h>
-
 #include <algorithm>
 #include <string>
 #include <unordered_map>
@@ -59,10 +57,10 @@ class Pause {
   LARGE_INTEGER frequency_ = {};
 };
 
-void ReportFailure(WorkerContext& c, int n, const std::string& source, int code) {
+void ReportFailure(CopyPhase& c, int n, const std::string& source, int code) {
   ++c.state.failed;
-  int count = c.host.SkippedAdd(source);
-  c.host.SetSkippedLabel(std::to_string(count) + " Skipped files - See log for details");
+  int count = c.progress.SkippedAdd(source);
+  c.progress.SetSkippedLabel(std::to_string(count) + " Skipped files - See log for details");
   c.log.Write("  " + std::to_string(n) + "   Error - " + FailureMessage(code) + "  " + source);
 }
 
@@ -103,19 +101,19 @@ class CopiedNames {
   std::unordered_map<std::string, bool> folders_;
 };
 
-void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinationFolder,
+void CopyEntry(CopyPhase& c, int n, int total, const std::string& destinationFolder,
                CopiedNames& copied) {
   std::string source;
   if (n - 1 < static_cast<int>(c.state.masterList.size()))
     source = c.state.masterList[static_cast<size_t>(n - 1)];
   const std::string destination = DestinationPath(destinationFolder, source);
 
-  c.host.CopyProgress("Copying file " + std::to_string(n) + " of " + std::to_string(total), n - 1,
-                      total);
+  c.progress.CopyProgress("Copying file " + std::to_string(n) + " of " + std::to_string(total),
+                          n - 1, total);
   c.log.Write("  " + std::to_string(n) + "   Copying " + source + " -> " + destination);
 
-  // With no destination text (the main window is gone) the bare relative path would
-  // land in the process's current folder, so nothing is touched.
+  // With no destination folder the bare relative path would land in the process's current
+  // folder, so nothing is touched.
   int code = kPathNotFound;
   if (!destinationFolder.empty() && !copied.Claim(destination, source)) {
     code = kSameDestination;
@@ -132,69 +130,20 @@ void CopyEntry(WorkerContext& c, int n, int total, const std::string& destinatio
   if (code != 0) ReportFailure(c, n, code == kFolderInTheWay ? destination : source, code);
 }
 
-void CopyLoop(WorkerContext& c) {
+}  // namespace
+
+void CopyListedFiles(CopyPhase& c) {
   Pause pause;
   const std::string destinationFolder = c.state.destination;
   CopiedNames copied;
+  c.state.fileIndex = 0;
+  c.state.failed = 0;
   for (;;) {
-    if (c.state.workerIdle != 0 || c.state.cancel != 0) return;
+    if (c.progress.CancelRequested() != CancelLevel::kNone) return;
     int n = ++c.state.fileIndex;
     int total = c.state.foundCount;
     if (n > total) return;
     CopyEntry(c, n, total, destinationFolder, copied);
     pause.Wait(kPauseMs);
   }
-}
-
-DWORD WINAPI CopyWorker(LPVOID parameter) {
-  auto& context = *static_cast<WorkerContext*>(parameter);
-  HRESULT com = CoInitialize(nullptr);
-  CopyLoop(context);
-  if (SUCCEEDED(com)) CoUninitialize();
-  context.state.workerAlive = 0;
-  return 0;
-}
-
-constexpr SIZE_T kWorkerStack = 1048576;
-
-}  // namespace
-
-void StartCopyWorker(WorkerContext& context) {
-  JobState& s = context.state;
-  s.fileIndex = 0;
-  if (s.workerIdle == 0) return;
-  s.failed = 0;
-  s.workerIdle = 0;
-  s.workerAlive = 1;
-  HANDLE thread = CreateThread(nullptr, kWorkerStack, CopyWorker, &context, 0, nullptr);
-  if (thread) {
-    s.workerThread = thread;
-    return;
-  }
-  int code = LastFailureCode();
-  s.cancel = code ? code : 1;
-  s.workerAlive = 0;
-  s.workerIdle = 1;
-}
-
-void WorkerEndCheck(JobState& s) {
-  if (s.workerIdle != 0) return;
-  if (s.fileIndex <= s.foundCount && s.cancel <= 0) return;
-  s.workerIdle = 1;
-  // Closing a valid handle does not fail; one that fails is not valid, and trying it
-  // again would only hang the user-interface thread.
-  if (HANDLE thread = s.workerThread.exchange(nullptr)) CloseHandle(thread);
-}
-
-void WaitForWorkerToEnd(JobState& s, JobHost& host) {
-  while (s.workerAlive != 0) host.PumpWait();
-}
-
-void RunCopyWorker(WorkerContext& context) {
-  StartCopyWorker(context);
-  while (context.state.workerIdle == 0) {
-    context.host.PumpWait();
-    WorkerEndCheck(context.state);
-  }
-  WaitForWorkerToEnd(context.state, context.host);
 }

@@ -54,9 +54,13 @@ constexpr DWORD kShowEveryMs = 20;
 // so far, so links that lead back into the tree or loop end promptly.
 class Lister {
  public:
-  Lister(JobHost& host, std::vector<std::string>& list, int alreadyFound,
+  Lister(JobProgress& progress, std::vector<std::string>& list, int alreadyFound,
          const ListingOptions& options, ListingReport* report)
-      : host_(host), list_(list), alreadyFound_(alreadyFound), options_(options), report_(report) {}
+      : progress_(progress),
+        list_(list),
+        alreadyFound_(alreadyFound),
+        options_(options),
+        report_(report) {}
 
   int Run(std::string root) {
     if (root.empty() || root.back() != '\\') root += '\\';
@@ -84,7 +88,7 @@ class Lister {
   bool ShouldDescend(const std::string& folder, bool isLink);
   void Append(std::string path);
 
-  JobHost& host_;
+  JobProgress& progress_;
   std::vector<std::string>& list_;
   const int alreadyFound_;
   const ListingOptions& options_;
@@ -97,7 +101,7 @@ class Lister {
   std::set<FolderIdentity> visited_;  // the root's and every followed link's target
   // The real paths of the listed root and of every link followed.
   std::vector<std::wstring> listedTrees_;
-  // The running count is shown at most this often: each showing is window traffic.
+  // The running count is shown at most this often: each showing wakes the window.
   DWORD lastShown_ = 0;
   bool shown_ = false;
 };
@@ -179,12 +183,12 @@ void Lister::ListFolder(const std::string& folder, bool root, bool link) {
   // The destination's kept versions are no source folder's copy.
   if (options_.mode == ListingMode::kDestination && IsInVersions(options_.destination, folder))
     return;
+  if (progress_.CancelRequested() == CancelLevel::kEverything) return;
   DWORD now = GetTickCount();
   if (!shown_ || now - lastShown_ >= kShowEveryMs) {
     if (!options_.quiet)
-      host_.StatusReplaceLast(ListingHeader(options_) + std::to_string(alreadyFound_ + running_) +
-                              " Files Found");
-    host_.Pump();
+      progress_.StatusReplaceLast(ListingHeader(options_) +
+                                  std::to_string(alreadyFound_ + running_) + " Files Found");
     shown_ = true;
     lastShown_ = now;
   }
@@ -202,7 +206,7 @@ ListingFailure ClassifyListingFailure(DWORD error, bool root, bool link) {
                                               : ListingFailure::kUnreadable;
 }
 
-int ListFiles(JobHost& host, const std::string& folder, std::vector<std::string>& list,
+int ListFiles(JobProgress& progress, const std::string& folder, std::vector<std::string>& list,
               int alreadyFound, const ListingOptions& options, ListingReport* report) {
-  return Lister(host, list, alreadyFound, options, report).Run(folder);
+  return Lister(progress, list, alreadyFound, options, report).Run(folder);
 }

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/host.h"
+#include "engine/job_progress.h"
 #include "engine/path_identity.h"
 
 enum class ListingMode { kSource = 0, kDestination = 1 };
@@ -43,6 +43,6 @@ ListingFailure ClassifyListingFailure(DWORD error, bool root, bool link);
 // entries and returns how many it appended. The status list's last line shows the
 // phase's header with the running total. In source mode Fast Mirror admits only files
 // whose copy is missing or whose archive attribute is set. A destination listing never
-// follows a link.
-int ListFiles(JobHost& host, const std::string& folder, std::vector<std::string>& list,
+// follows a link. A listing asked to stop everything ends early.
+int ListFiles(JobProgress& progress, const std::string& folder, std::vector<std::string>& list,
               int alreadyFound, const ListingOptions& options, ListingReport* report = nullptr);

@@ -51,8 +51,8 @@ int MakeFolderPath(const std::string& folder);
 
 // File-system calls run with the critical-error and open-file boxes off, so an unready
 // drive gives a failure code instead of a system dialog; the old mode comes back after.
-// The mode is the calling thread's own, so the worker and the user-interface thread
-// cannot restore each other's mode out of order.
+// The mode is the calling thread's own, so the job's thread and the window's cannot
+// restore each other's mode out of order.
 class QuietErrors {
  public:
   QuietErrors();

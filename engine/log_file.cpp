@@ -79,7 +79,7 @@ void LogWriter::WriteWaiting() {
 }
 
 void LogWriter::Write(const std::string& text) {
-  if (!host_.LoggingOn()) return;
+  if (!enabled_) return;
   std::lock_guard<std::mutex> hold(lock_);
   SYSTEMTIME date, time;
   GetLocalTime(&date);

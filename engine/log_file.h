@@ -2,24 +2,25 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <string>
 
 #include "engine/fs.h"
-#include "engine/host.h"
 
 // "MM-DD-YYYY   HH:MM:SS   text" followed by CR LF.
 std::string LogLine(const SYSTEMTIME& date, const SYSTEMTIME& time, const std::string& text);
 
-// Appends dated lines to the log file while the host's "Create Log File" is on; one per
-// job, used from the user-interface thread and the copy worker alike. The file stays
+// Appends dated lines to the log file while it is enabled ("Create Log File", which the
+// window may switch while a job writes); one per job. The file stays
 // open between lines (readers may open it meanwhile) until Close. A line that cannot be
 // written (a full or absent destination) waits in memory and goes before the next line
 // that can be written; the next line opens the file afresh.
 class LogWriter {
  public:
-  explicit LogWriter(JobHost& host) : host_(host) {}
+  // Takes effect at the next line, from any thread.
+  void Enable(bool on) { enabled_ = on; }
   void Write(const std::string& text);
   // At a job's start: separator line appended to an existing log, which is deleted when
   // its size before that + 140 exceeds maxLogSize.
@@ -35,9 +36,8 @@ class LogWriter {
   void Keep(std::string line);
   void WriteWaiting();
 
-  JobHost& host_;
-  // The two threads take turns here; nothing that waits for another thread (such as a
-  // message to a window) happens inside.
+  std::atomic<bool> enabled_{true};
+  // Threads take turns here; nothing that waits for another thread happens inside.
   std::mutex lock_;
   ScopedHandle file_;
   std::string openPath_;

@@ -9,8 +9,8 @@
 
 #include "engine/numbers.h"
 
-// Process-wide settings. Atomic because the copy worker reads UseArchiveBit while the
-// options window may store it; everything else runs on the user-interface thread.
+// Process-wide settings, read and written on the window's thread; a job takes what it
+// needs as it starts (atomic, so no reader ever sees half a value).
 struct Settings {
   std::string settingsPath;
   std::atomic<int> NumDirs{0};
@@ -32,7 +32,7 @@ std::string ReadSetting(const char* key, const char* defaultValue);
 void WriteSetting(const char* key, const std::string& value);
 std::string SourceKey(int position);
 
-// The log file path is read by the copy worker too, so it lives behind a lock.
+// The log file path is read by the job's thread too, so it lives behind a lock.
 std::string LogFilePath();
 void SetLogFilePath(const std::string& path);
 // "Stowly.log" in the destination folder; a folder written without its trailing

@@ -22,8 +22,7 @@ bool ParseVersionFolderName(const std::string& name, SYSTEMTIME& time);
 // Whether path is the destination's versions folder or lies below it.
 bool IsInVersions(const std::string& destination, const std::string& path);
 
-// One job's versions. Keep runs on the user-interface thread while the job cleans and
-// removes orphans, and on the worker while it copies; never on both at once.
+// One job's versions, used on the job's thread only.
 class KeptVersions {
  public:
   explicit KeptVersions(LogWriter& log) : log_(log) {}

@@ -1,6 +1,5 @@
-// The engine on real trees with a test host and no window: listing, the copy worker, the
-// log, the safe copy, the destination lock, links, a volume that really fills up, and
-// whole backup jobs.
+// The engine on real trees with no window: the listing, the copy phase, the log, the safe
+// copy, the lock, a volume that fills up, and whole jobs seen through their progress.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,20 +9,18 @@
 #include <tuple>
 
 #include "engine/backup_job.h"
-#include "engine/copy_worker.h"
-#include "engine/destination_lock.h"
 #include "engine/failure.h"
 #include "engine/file_list.h"
 #include "engine/log_file.h"
 #include "engine/path_identity.h"
 #include "engine/safe_copy.h"
 #include "engine/settings.h"
-#include "engine/versions.h"
 #include "tests/support.h"
 
 namespace {
 
 using State = DestinationLock::State;
+const std::string kFinished = "FINISHED!  Backup is complete.";
 
 Lines Sorted(Lines v) {
   std::sort(v.begin(), v.end());
@@ -31,6 +28,13 @@ Lines Sorted(Lines v) {
 }
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+void SetAttributes(const std::string& path, DWORD bits) { SetFileAttributesA(path.c_str(), bits); }
+
+// Everything a job reported, as a window that looks for the first time sees it.
+ProgressView Seen(JobProgress& progress) {
+  uint64_t never = 0;
+  return progress.Take(never);
+}
 
 // A run's folder name for a run that many days and an hour ago.
 std::string DaysAgo(int days) {
@@ -49,39 +53,37 @@ class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(MakeFiles(src, {}) && MakeFiles(dest, {}));
-    host.destination = dest;
     SetLogFilePath(log);
   }
   void TearDown() override { SetLogFilePath("Stowly.log"); }
   int List(const std::string& folder, Lines& list, int already = 0, bool inDestination = false,
            bool fullMirror = true) {
-    return ListFiles(host, folder, list, already,
-                     {inDestination ? ListingMode::kDestination : ListingMode::kSource, dest, false,
-                      fullMirror});
+    ListingMode mode = inDestination ? ListingMode::kDestination : ListingMode::kSource;
+    return ListFiles(progress, folder, list, already, {mode, dest, false, fullMirror});
   }
-  Lines Listed(const std::string& folder, bool inDestination = false) {
+  Lines Listed(const std::string& folder) {
     Lines list(1);
-    int n = List(folder, list, 0, inDestination);
+    int n = List(folder, list);
     EXPECT_EQ(n, static_cast<int>(list.size()));
     return Sorted(list);
   }
   std::string To(const std::string& source) const { return DestinationPath(dest, source); }
-  // Runs the copy worker over list (entries 1..size) to its end, as the job does, keeping
-  // versions for keepDays.
-  void RunWorker(const Lines& list, int keepDays = 0) {
-    state.destination = host.destination;
+  // The copy phase over list into destination, keeping versions for keepDays.
+  void Copy(const Lines& list, int keepDays = 0) {
+    state.destination = destination;
     state.masterList = list;
     state.foundCount = static_cast<int>(list.size());
-    LogWriter writer(host);
+    LogWriter writer;
     KeptVersions versions(writer);
-    versions.Start(host.destination, keepDays);
-    WorkerContext context{state, host, writer, &versions};
-    RunCopyWorker(context);
+    versions.Start(destination, keepDays);
+    CopyPhase phase{state, progress, writer, &versions};
+    CopyListedFiles(phase);
   }
 
   ScratchDir dir;
   std::string src = dir / "src\\", dest = dir / "dest\\", log = dest + "Stowly.log";
-  TestHost host;
+  std::string destination = dest;
+  JobProgress progress;
   JobState state;
 };
 
@@ -89,9 +91,9 @@ TEST_F(Engine, ListingGoesDepthFirstWithHiddenFilesAndRewritesOneStatusLine) {
   ASSERT_TRUE(MakeFiles(src, {{"a", ""}, {"b", ""}, {"1\\d", ""}, {"1\\e\\e", ""}, {"2\\f", ""}}));
   MakeFiles(src + "empty\\", {});
   SetFileAttributesA((src + "b").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  host.status = {"Checking Destination Folder...", "Getting list of files from source..."};
-  // Two entries from an earlier listing are kept, a longer tail beyond them goes; the
-  // folder's own files come first, then each subtree whole.
+  progress.StatusAdd("Checking Destination Folder...", false);
+  progress.StatusAdd("Getting list of files from source...", false);
+  // Entries found already stay, a longer tail goes; a folder's files first, then each subtree.
   Lines list = {"kept1", "kept2", "old3", "old4", "old5", "old6", "old7", "old8"};
   ASSERT_EQ(List(dir / "src", list, 2), 5);
   Lines subtrees = {src + "1\\d", src + "1\\e\\e"};
@@ -99,14 +101,15 @@ TEST_F(Engine, ListingGoesDepthFirstWithHiddenFilesAndRewritesOneStatusLine) {
   EXPECT_EQ(Lines(list.begin(), list.begin() + 2), (Lines{"kept1", "kept2"}));
   EXPECT_EQ(Sorted({list[2], list[3]}), (Lines{src + "a", src + "b"}));
   EXPECT_EQ(Lines(list.begin() + 4, list.end()), subtrees);
-  EXPECT_EQ(host.status[1].rfind("Getting list of files from source...", 0), 0u);
+  EXPECT_EQ(progress.StatusLast().rfind("Getting list of files from source...", 0), 0u);
   // Each listing counts afresh under its own header; a missing folder lists nothing.
   EXPECT_EQ(List(src + "empty", list, 0, false, false), 0);
-  EXPECT_EQ(host.status[1], "Getting list of changed files from source...0 Files Found");
+  EXPECT_EQ(progress.StatusLast(), "Getting list of changed files from source...0 Files Found");
   EXPECT_EQ(List(src + "2\\", list, 8, true), 1);
-  EXPECT_EQ(host.status[1], "Getting complete list of files from destination...8 Files Found");
+  EXPECT_EQ(progress.StatusLast(),
+            "Getting complete list of files from destination...8 Files Found");
   EXPECT_EQ(List(dir / "missing\\", list), 0);
-  EXPECT_EQ(host.status.size(), 2u) << "the progress line is rewritten in place";
+  EXPECT_EQ(Seen(progress).status.lines.size(), 2u) << "the progress line is rewritten in place";
   // Finding nothing, as an empty drive root does, is no failure.
   FolderEntries none(src, "*.none");
   EXPECT_TRUE(!none.Next() && none.error() == 0);
@@ -115,8 +118,7 @@ TEST_F(Engine, ListingGoesDepthFirstWithHiddenFilesAndRewritesOneStatusLine) {
 TEST_F(Engine, LinksBackIntoTheTreeEndPromptly) {
   std::string root = dir / "root\\", out = dir / "outside\\";
   ASSERT_TRUE(MakeFiles(root, {{"top", ""}, {"a\\f", ""}}) && MakeFiles(out, {{"g", ""}}));
-  // Links back into the tree (beside their target, before and after it in the file
-  // system's order), one out of it, and out there one back and one loop.
+  // Links back into the tree (before and after their target), one out, one back, a loop.
   const std::pair<std::string, std::string> links[] = {
       {root + "a\\loop", root}, {root + "0s", root + "a"}, {root + "zs", root + "a"},
       {root + "toOut", out},    {out + "back", root},      {out + "self", out}};
@@ -133,9 +135,8 @@ TEST_F(Engine, PathsBeyondMaxPathAreListedCopiedAndMade) {
   std::string file = folder + "long name.txt";
   ASSERT_TRUE(MakeFiles(src, {{"short", "s"}, {file.substr(src.size()), "far down"}}));
   ASSERT_EQ(Listed(src), (Lines{file, src + "short"}));
-  RunWorker({file});
+  Copy({file});
   EXPECT_EQ(ReadFileText(To(file)), "far down");
-  EXPECT_EQ(LogTexts(log), (Lines{"  1   Copying " + file + " -> " + To(file)}));
   // Folder chains are made level by level (into hidden ones too); a file in the way stops it.
   MakeFiles(dir / "h\\", {});
   SetFileAttributesA((dir / "h").c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -145,8 +146,7 @@ TEST_F(Engine, PathsBeyondMaxPathAreListedCopiedAndMade) {
     EXPECT_EQ(MakeFolderPath(path), code) << path;
     EXPECT_TRUE(code || IsFolder(path.substr(0, path.find_last_not_of('\\') + 1))) << path;
   }
-  // Below a share only its folders are made, never the server or share levels (Wine has no
-  // shares to show it on).
+  // Below a share only its folders are made, never the server or share levels.
   for (const std::string root : {"C:", "\\\\srv\\share", "\\\\?\\UNC\\srv\\share", "\\\\?\\C:"}) {
     EXPECT_EQ(RootLength(root + "\\Backup\\x"), root.size()) << root;
     EXPECT_EQ(RootLength(root), root.size()) << root;
@@ -163,19 +163,16 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
   SetFileAttributesA((src + "a").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
   ASSERT_TRUE(MakeFiles(To(src), {{"ro", "old"}, {"gone", "older"}, {"locked", "older l"}}));
   SetFileAttributesA(To(src + "ro").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-  // A read-only temporary a power cut left beside ro's copy goes before it is reused.
-  ASSERT_TRUE(WriteFileText(PartialCopyPath(To(src + "ro")), "half"));
-  SetFileAttributesA(PartialCopyPath(To(src + "ro")).c_str(), FILE_ATTRIBUTE_READONLY);
   // Two names that differ in letter case only, as a share of another system has them.
   ASSERT_TRUE(WriteFileText(src + "case", "lower") && WriteFileText(src + "u", "upper"));
   RunHost("/bin/mv \"" + HostPath(src + "u") + "\" \"" + HostPath(src) + "/CASE\"");
   for (int i = 0; i < 500 && Exists(src + "u"); ++i) Sleep(10);
-  host.status = {"Getting list of files from source...5 Files Found"};
+  progress.StatusAdd("Getting list of files from source...5 Files Found", false);
   state.clearArchive = true;
   {
     Locked held(src + "locked");
-    RunWorker({src + "a", src + "gone", src + "sub\\b", src + "ro", src + "locked", src + "case",
-               src + "CASE"});
+    Copy({src + "a", src + "gone", src + "sub\\b", src + "ro", src + "locked", src + "case",
+          src + "CASE"});
   }
   // Overwritten copies carry the source's attributes; a new folder takes its source's.
   const Files copied = {{"a", "alpha"}, {"gone", "older"},     {"sub\\b", "beta"},
@@ -183,22 +180,22 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
   EXPECT_EQ(ReadTree(To(src)), copied);
   EXPECT_EQ(Attributes(To(src + "sub")) & FILE_ATTRIBUTE_HIDDEN, DWORD{FILE_ATTRIBUTE_HIDDEN});
   EXPECT_EQ(Attributes(To(src + "ro")) & FILE_ATTRIBUTE_READONLY, 0u);
-  EXPECT_EQ(host.status, (Lines{host.status[0], "Copying file 7 of 7"}));
-  EXPECT_EQ(host.skipped, (Lines{src + "gone", src + "locked", src + "CASE"}));
-  EXPECT_EQ(host.skippedLabel, "3 Skipped files - See log for details");
+  ProgressView seen = Seen(progress);
+  EXPECT_EQ(seen.status.lines,
+            (Lines{"Getting list of files from source...5 Files Found", "Copying file 7 of 7"}));
+  EXPECT_EQ(seen.skipped.lines, (Lines{src + "gone", src + "locked", src + "CASE"}));
+  EXPECT_EQ(seen.skippedLabel, "3 Skipped files - See log for details");
   Lines texts = LogTexts(log);
   ASSERT_EQ(texts.size(), 10u);
   EXPECT_EQ(texts[0], "  1   Copying " + src + "a -> " + To(src + "a"));
   EXPECT_EQ(texts[2], "  2   Error - File not found.  " + src + "gone");
   EXPECT_EQ(texts[6], "  5   Error - Permission Denied  " + src + "locked");
   EXPECT_EQ(texts[9], "  7   Error - Another file was copied to this name.  " + src + "CASE");
-  EXPECT_TRUE(state.workerIdle == 1 && state.workerThread.load() == nullptr);
   // With no destination text nothing lands in the current folder.
-  host.destination = "";
-  RunWorker({src + "a"});
+  destination = "";
+  Copy({src + "a"});
   EXPECT_EQ(LogTexts(log).back(), "  1   Error - That path doesn't exist.  " + src + "a");
-  // The archive bit is cleared only on what was copied (a failed copy gets it back) and
-  // read-only stays; Wine keeps no other attribute, so those are not seen here.
+  // The archive bit goes only from what was copied, read-only stays (Wine keeps no other).
   EXPECT_TRUE(Attributes(src + "a") & FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(Attributes(src + "locked") & FILE_ATTRIBUTE_ARCHIVE);
   if (Attributes(src + "a") & FILE_ATTRIBUTE_ARCHIVE)
@@ -206,11 +203,11 @@ TEST_F(Engine, TheWorkerCopiesTheListReportsEachFailureAndClearsOnlyWhatItCopied
 }
 
 TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize) {
-  LogWriter writer(host);
-  host.logging = false;
+  LogWriter writer;
+  writer.Enable(false);
   writer.Write("not written");
   EXPECT_FALSE(Exists(log)) << "an unchecked log switch must not create the file";
-  host.logging = true;
+  writer.Enable(true);
   auto write = [&](char tag) {
     for (int i = 0; i < 150; ++i) writer.Write(std::to_string(i) + std::string(200, tag));
   };
@@ -219,8 +216,8 @@ TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize)
   a.join(), b.join();
   Lines texts = LogTexts(log);
   ASSERT_EQ(texts.size(), 450u);
-  std::map<char, int> next;
-  for (const std::string& t : texts)  // each thread's lines whole and in its own order
+  std::map<char, int> next;  // each thread's lines whole and in its own order
+  for (const std::string& t : texts)
     EXPECT_EQ(t, std::to_string(next[t.back()]++) + std::string(200, t.back()));
   // A reader sharing writing opens it mid-job; one holding it unshared only delays a line.
   ScopedHandle reader(CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -235,7 +232,7 @@ TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize)
   texts = LogTexts(log);
   EXPECT_EQ(Lines(texts.begin() + 450, texts.end()), (Lines{"while read", "while held", "after"}));
   // The size rule, logging on or off: the limit less 140 gets a separator, a byte more goes.
-  host.logging = false;
+  writer.Enable(false);
   writer.Close();
   const std::string content = std::string(858, 'x') + "\r\n";
   for (std::string extra : {"", "y"}) {
@@ -245,13 +242,13 @@ TEST_F(Engine, TheLogTakesWholeLinesFromEveryThreadSharesReadingAndKeepsItsSize)
               extra.empty() ? content + std::string(140, '-') + "\r\n" : "gone");
   }
   SetLogFilePath(dir / "gone\\Stowly.log");
-  host.logging = true;
+  writer.Enable(true);
   writer.Write("nowhere");
   EXPECT_FALSE(Exists(dir / "gone"));
 }
 
-// The older copy survives a locked destination; a read-only temporary a power cut left
-// goes; a name so long the temporary must be shortened still copies.
+// The older copy survives a locked destination; a read-only leftover temporary goes; a
+// name so long the temporary must be shortened still copies.
 TEST(SafeCopy, TheOlderCopySurvivesEveryFailureAndNoTemporaryIsLeft) {
   const std::tuple<std::string, bool, bool> cases[] = {
       {"a", true, false}, {"a", false, true}, {std::string(250, 'n'), false, false}};
@@ -276,9 +273,8 @@ TEST(SafeCopy, TheOlderCopySurvivesEveryFailureAndNoTemporaryIsLeft) {
   EXPECT_EQ(ReadTree(dir / "copy\\"), (Files{{"a", "newer"}}));
 }
 
-// One job per folder however it is named (here by a drive letter too); a user's own file
-// of the lock's name is used, never deleted. New destination folders take their source
-// folder's bits, but never a drive root's, which are hidden and system.
+// One job per folder however it is named; a user's file of the lock's name is used, never
+// deleted. New destination folders take their source folder's bits, but not a drive root's.
 TEST(DestinationLock, OneJobPerFolderHoweverItIsNamedAndTheUsersFilesStay) {
   ScratchDir dir;
   std::string dst = dir / "usb\\";
@@ -314,8 +310,7 @@ TEST(DestinationLock, OneJobPerFolderHoweverItIsNamedAndTheUsersFilesStay) {
   EXPECT_EQ(Attributes(dir / "to2\\plain") & hiddenSystem, hiddenSystem);
 }
 
-// Drive Q: is a small volume of its own (scripts/make-full-disk.sh); "" when it is ready
-// to be filled, else why not.
+// Drive Q: is a small volume of its own (scripts/make-full-disk.sh); "" or why not.
 std::string FullDiskMissing() {
   ULARGE_INTEGER total = {};
   if (GetDriveTypeA("Q:\\") == DRIVE_NO_ROOT_DIR)
@@ -325,116 +320,116 @@ std::string FullDiskMissing() {
   return "";
 }
 
-// The new copy is written beside the older one, so it must fit beside it; the space a
-// failed copy took is free again for the next file.
-TEST_F(Engine, OnAFullDiskAFailedCopyLeavesTheOlderCopyAndNoTruncatedFile) {
+// A copy that finds no room keeps the older copy and leaves no truncated file, and the room
+// it took is free again; kept versions give way, the oldest run's first, never this run's;
+// log lines that find no room wait and land in order with the next that does.
+TEST_F(Engine, OnAFullDiskOlderCopiesStayVersionsGiveWayAndLogLinesWait) {
   if (std::string why = FullDiskMissing(); !why.empty()) GTEST_SKIP() << why;
-  ULARGE_INTEGER free = {};
   const size_t kKiB = 1024;
-  std::string q = "Q:\\stowly-full-" + std::to_string(GetCurrentProcessId()) + "\\";
-  const std::string older = std::string(200 * kKiB, 'o'), after = std::string(400 * kKiB, 'a');
+  const std::string q = "Q:\\stowly-" + std::to_string(GetCurrentProcessId()) + "\\";
+  auto leave = [&](ULONGLONG room) {  // fills the volume up to room bytes
+    ULARGE_INTEGER free = {};
+    return GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr) && free.QuadPart >= room &&
+           WriteFileText(q + "ballast", std::string(free.QuadPart - room, 'x'));
+  };
+  const std::string older(200 * kKiB, 'o'), after(400 * kKiB, 'a');
   ASSERT_TRUE(
       MakeFiles(src, {{"small", "s"}, {"big", std::string(700 * kKiB, 'n')}, {"after", after}}));
   ASSERT_TRUE(MakeFiles(DestinationPath(q, src),
                         {{"big", older}, {"after", std::string(100 * kKiB, 'p')}}));
-  GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
-  ASSERT_GT(free.QuadPart, 560 * kKiB) << "drive Q: is too small for this test";
-  ASSERT_TRUE(WriteFileText(q + "ballast", std::string(free.QuadPart - 550 * kKiB, 'x')));
-  host.destination = q;
-  RunWorker({src + "small", src + "big", src + "after"});
+  ASSERT_TRUE(leave(550 * kKiB)) << "drive Q: is too small for this test";
+  destination = q;
+  Copy({src + "small", src + "big", src + "after"});
   EXPECT_TRUE(ReadTree(DestinationPath(q, src)) ==
               (Files{{"small", "s"}, {"big", older}, {"after", after}}));
   EXPECT_EQ(LogTexts(log)[2], "  2   Error - Disk full.  " + src + "big");
-  EXPECT_EQ(host.skippedLabel, "1 Skipped files - See log for details");
+  EXPECT_EQ(Seen(progress).skippedLabel, "1 Skipped files - See log for details");
   RemoveTree(q);
-}
-
-// Lines that find the volume full wait and land, in order, with the next line that finds
-// room, or when the log is closed.
-TEST_F(Engine, OnAFullDiskTheLogsLinesWaitForRoomAndKeepTheirOrder) {
-  if (std::string why = FullDiskMissing(); !why.empty()) GTEST_SKIP() << why;
-  std::string q = "Q:\\stowly-log-" + std::to_string(GetCurrentProcessId()) + "\\";
-  std::string ballast = q + "ballast", wide(5000, 'w');  // wider than a block's rest
-  auto fill = [&] {
-    ULARGE_INTEGER free = {};
-    GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
-    return WriteFileText(ballast, std::string(free.QuadPart, 'x'));
-  };
-  ASSERT_TRUE(MakeFiles(q, {}) && fill());
-  LogWriter writer(host);
+  std::string versions = q + kVersionsFolderName + "\\", oldest = DaysAgo(3), newer = DaysAgo(2);
+  const std::string fits(300 * kKiB, 'n'), old(50 * kKiB, 'o');
+  ASSERT_TRUE(MakeFiles(src, {{"fits", fits}, {"never", std::string(600 * kKiB, 'x')}}));
+  ASSERT_TRUE(MakeFiles(DestinationPath(q, src), {{"fits", old}}) &&
+              MakeFiles(versions, {{oldest + "\\a", std::string(200 * kKiB, 'a')},
+                                   {newer + "\\b", std::string(200 * kKiB, 'b')}}));
+  ASSERT_TRUE(leave(150 * kKiB));
+  Copy({src + "fits", src + "never"}, 30);
+  EXPECT_TRUE(ReadFileText(DestinationPath(q, src) + "fits") == fits);
+  Lines runs = Names(versions), texts = LogTexts(log);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_TRUE(ReadTree(versions) == (Files{{DestinationPath(runs[0] + "\\", src) + "fits", old}}));
+  EXPECT_TRUE(Has(texts, "  Disk full, deleted old versions " + versions + oldest + "\\") &&
+              Has(texts, "  Disk full, deleted old versions " + versions + newer + "\\"));
+  EXPECT_EQ(texts.back(), "  2   Error - Disk full.  " + src + "never");
+  RemoveTree(q);
+  const std::string wide(5000, 'w');  // wider than a block's rest
+  ASSERT_TRUE(MakeFiles(q, {}) && leave(0));
+  LogWriter writer;
   writer.UsePath(q + "Stowly.log");
   writer.Write("one"), writer.Write("two");
   EXPECT_EQ(LogTexts(q + "Stowly.log"), Lines{}) << "the volume is not full";
-  DeleteFileA(ballast.c_str());
+  DeleteFileA((q + "ballast").c_str());
   writer.Write("three");
-  ASSERT_TRUE(fill());
+  ASSERT_TRUE(leave(0));
   writer.Write(wide);
-  DeleteFileA(ballast.c_str());
+  DeleteFileA((q + "ballast").c_str());
   writer.Close();
   EXPECT_EQ(LogTexts(q + "Stowly.log"), (Lines{"one", "two", "three", wide}));
   RemoveTree(q);
 }
 
-// Kept versions give way when a copy finds no room: the oldest run's folder first, then the
-// next, never this run's, which holds the older copy the first file replaced; then the
-// file is reported as today.
-TEST_F(Engine, OnAFullDiskOlderRunsVersionsMakeRoomButNeverThisRuns) {
-  if (std::string why = FullDiskMissing(); !why.empty()) GTEST_SKIP() << why;
-  ULARGE_INTEGER free = {};
-  const size_t kKiB = 1024;
-  std::string q = "Q:\\stowly-versions-" + std::to_string(GetCurrentProcessId()) + "\\";
-  std::string versions = q + kVersionsFolderName + "\\", oldest = DaysAgo(3), newer = DaysAgo(2);
-  const std::string fits = std::string(300 * kKiB, 'n'), older = std::string(50 * kKiB, 'o');
-  ASSERT_TRUE(MakeFiles(src, {{"fits", fits}, {"never", std::string(600 * kKiB, 'x')}}));
-  ASSERT_TRUE(MakeFiles(DestinationPath(q, src), {{"fits", older}}) &&
-              MakeFiles(versions, {{oldest + "\\a", std::string(200 * kKiB, 'a')},
-                                   {newer + "\\b", std::string(200 * kKiB, 'b')}}));
-  GetDiskFreeSpaceExA("Q:\\", &free, nullptr, nullptr);
-  ASSERT_TRUE(WriteFileText(q + "ballast", std::string(free.QuadPart - 150 * kKiB, 'x')));
-  host.destination = q;
-  RunWorker({src + "fits", src + "never"}, 30);
-  EXPECT_TRUE(ReadFileText(DestinationPath(q, src) + "fits") == fits);
-  Lines runs = Names(versions);
-  ASSERT_EQ(runs.size(), 1u);
-  EXPECT_TRUE(ReadTree(versions) ==
-              (Files{{DestinationPath(runs[0] + "\\", src) + "fits", older}}));
-  Lines texts = LogTexts(log);
-  EXPECT_TRUE(Has(texts, "  Disk full, deleted old versions " + versions + oldest + "\\") &&
-              Has(texts, "  Disk full, deleted old versions " + versions + newer + "\\"));
-  EXPECT_EQ(texts.back(), "  2   Error - Disk full.  " + src + "never");
-  RemoveTree(q);
-}
-
 // --- Whole jobs ---
-const std::string kFinished = "FINISHED!  Backup is complete.";
 
 class Job : public ::testing::Test {
  protected:
   void TearDown() override { SetLogFilePath("Stowly.log"); }
-  // A fresh host and job over the configuration, loaded as the program loads its settings;
-  // the log lies in the destination.
-  void Run(const Config& c, std::function<void()> before = nullptr) {
+  // One job over the configuration as stored settings, asked as the window asks, run on its
+  // thread to its end with the held files open; what it reported lands in status, skipped
+  // and boxes.
+  void Run(const Config& c, const Lines& held = {}, std::function<void()> before = nullptr,
+           int answer = IDOK) {
     ASSERT_TRUE(WriteFileText(g_settings.settingsPath = home / "Stowly.ini", IniText(c)));
     LoadSettings();
-    host = std::make_unique<TestHost>();
-    host->destination = c.destination;
-    host->sources = c.sources;
-    job = std::make_unique<BackupJob>(*host);
-    host->tick = [this] { job->WorkerEndCheck(); };
-    host->status = {"earlier line"};
+    boxes.clear();
+    progress.OnChange(nullptr);
     if (before) before();
-    job->Run();
-    EXPECT_TRUE(host->button == "Backup" && host->buttonEnabled);
+    JobInputs in = ReadJobInputs(c.sources, c.destination);
+    auto ask = [&](const std::string& text, unsigned flags) {
+      return boxes.emplace_back(text, flags), answer;
+    };
+    std::vector<std::unique_ptr<Locked>> open;
+    for (const std::string& path : held) open.push_back(std::make_unique<Locked>(path));
+    if (ConfirmJob(in, ask) && job.Start(in, false)) job.Join();
+    ProgressView seen = Seen(progress);
+    status = seen.status.lines, skipped = seen.skipped.lines;
+    for (const JobMessage& m : progress.Take(boxesSeen).messages)
+      boxes.emplace_back(m.text, m.flags);
+    EXPECT_TRUE(!seen.button || (seen.button->text == "Backup" && seen.button->enabled));
+  }
+  // Runs action on the job's thread once the status list's last line starts with head.
+  void When(const std::string& head, std::function<void()> action) {
+    progress.OnChange([this, head, action, seen = uint64_t{0}]() mutable {
+      Lines changed = progress.Take(seen).status.lines;  // each look lets the next change call
+      if (action && !changed.empty() && changed.back().rfind(head, 0) == 0)
+        std::exchange(action, nullptr)();
+    });
   }
   Lines Log() { return LogTexts(dst + "Stowly.log"); }
-  Lines Last(size_t n) { return Lines(host->status.end() - n, host->status.end()); }
+  Lines Last(size_t n) { return Lines(status.end() - n, status.end()); }
+  static Files With(Files files, const Files& changes) {
+    for (const auto& [name, content] : changes) files[name] = content;
+    return files;
+  }
 
   ScratchDir dir, home;
   std::string src = dir / "src\\", dst = dir / "dst\\", copy = DestinationPath(dst, src);
-  std::unique_ptr<TestHost> host;
-  std::unique_ptr<BackupJob> job;
+  JobProgress progress;
+  BackupJob job{progress};
+  uint64_t boxesSeen = 0;
+  Lines status, skipped;
+  std::vector<std::pair<std::string, unsigned>> boxes;
 };
 
+// The missing-settings message comes before the confirmation, the illegal one after it.
 TEST_F(Job, RefusalsAndACancelledConfirmationTouchNothing) {
   MakeFiles(src, {{"a.txt", "a"}});
   MakeFiles(copy + "in\\", {{"x.txt", "x"}});  // a source where the first one's copy goes
@@ -447,42 +442,34 @@ TEST_F(Job, RefusalsAndACancelledConfirmationTouchNothing) {
       {{dst, {src}, 1, 0}, "", "Full Mirror Backup - "},
       {{dst, {src}, 0, 1}, "", "Fast Mirror Backup - "}};
   const Files before = ReadTree(dir.path());
+  progress.StatusAdd("earlier line", false);
   for (const auto& [config, message, mode] : cases) {
-    Run(config, [&] { host->answer = message.empty() ? IDCANCEL : IDOK; });
-    const auto& [text, flags] = host->messages.front();
-    // The missing-settings message comes before the confirmation, the illegal one after it.
-    EXPECT_EQ(host->messages.size(), message == illegal ? 2u : 1u);
+    Run(config, {}, nullptr, message.empty() ? IDCANCEL : IDOK);
+    ASSERT_EQ(boxes.size(), message == illegal ? 2u : 1u);
+    const auto& [text, flags] = boxes.front();
     if (message.empty()) {
       EXPECT_EQ(text.find("Ready to start Backup Job...\r\n\r\n" + mode), 0u) << text;
       EXPECT_EQ(text.find("archive bit will be cleared") != text.npos, config.useArchiveBit);
       EXPECT_EQ(flags, unsigned{MB_OKCANCEL | MB_ICONINFORMATION});
     } else {
-      EXPECT_EQ(host->messages.back(),
-                std::make_pair(message, unsigned{MB_OK | MB_ICONINFORMATION}));
+      EXPECT_EQ(boxes.back(), std::make_pair(message, unsigned{MB_OK | MB_ICONINFORMATION}));
     }
-    EXPECT_EQ(host->status, Lines{"earlier line"});
-    EXPECT_EQ(ReadTree(dir.path()), before);
+    EXPECT_TRUE(status == Lines{"earlier line"} && ReadTree(dir.path()) == before);
   }
 }
 
+// Overlapping sources list shared files twice; an orphan goes once, a locked one is reported,
+// empty folders and what lies outside every copy stay; without DeleteFiles orphans stay.
 TEST_F(Job, FastMirrorCopiesChangesAndDeletesOnlyRealOrphansOnce) {
   const Files source = {{"a.txt", "new alpha"}, {"sub\\b.txt", "bravo"}};
   MakeFiles(src, source);
-  const Files old = {
-      {"a.txt", "old"}, {"sub\\orphan", "listed twice"}, {"gone\\x", "x"}, {"locked", "held"}};
-  MakeFiles(copy, old);
-  SetFileAttributesA((copy + "a.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-  SetFileAttributesA((copy + "gone\\x").c_str(), FILE_ATTRIBUTE_READONLY);
+  MakeFiles(copy, {{"a.txt", "old"}, {"sub\\orphan", "twice"}, {"gone\\x", "x"}, {"locked", "l"}});
+  SetAttributes(copy + "a.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  SetAttributes(copy + "gone\\x", FILE_ATTRIBUTE_READONLY);
   MakeFiles(dst, {{"elsewhere\\y.txt", "outside every copy"}});
-  {
-    Locked held(copy + "locked");
-    Run({dst, {src, src + "sub\\"}, 0, 1, 1});  // overlapping sources: shared files listed twice
-  }
-  Files left = source;
-  left["locked"] = "held";
-  EXPECT_EQ(ReadTree(copy), left);
-  EXPECT_TRUE(Exists(copy + "gone")) << "empty folders stay, only files go";
-  EXPECT_EQ(ReadFileText(dst + "elsewhere\\y.txt"), "outside every copy");
+  Run({dst, {src, src + "sub\\"}, 0, 1, 1}, {copy + "locked"});
+  EXPECT_EQ(ReadTree(copy), With(source, {{"locked", "l"}}));
+  EXPECT_TRUE(Exists(copy + "gone") && Exists(dst + "elsewhere\\y.txt"));
   EXPECT_EQ(Last(4), (Lines{"3 of 3 Files copied - 0 Files skipped",
                             "Getting complete list of files from destination...7 Files Found",
                             "Deleting files from destination folders that are not found in source "
@@ -490,92 +477,71 @@ TEST_F(Job, FastMirrorCopiesChangesAndDeletesOnlyRealOrphansOnce) {
                             kFinished}));
   Lines log = Log();
   EXPECT_EQ(std::count(log.begin(), log.end(), "  Deleted " + copy + "sub\\orphan"), 1);
-  EXPECT_TRUE(Has(log, "  Deleted " + copy + "gone\\x"));
-  EXPECT_TRUE(Has(log,
+  EXPECT_TRUE(Has(log, "  Deleted " + copy + "gone\\x") &&
+              Has(log, "  Error - Permission Denied  " + copy + "locked") &&
+              Has(log,
                   "Backup Mode = Fast Mirror, delete orphaned files, clearing Archive Bit on "
                   "backed up files"));
-  EXPECT_TRUE(Has(log, "  Error - Permission Denied  " + copy + "locked"));
   MakeFiles(copy, {{"late", "an orphan"}});
-  Run({dst, {src}, 0, 1, 0});  // without DeleteFiles orphans stay
+  Run({dst, {src}, 0, 1, 0});
   EXPECT_EQ(ReadFileText(copy + "late"), "an orphan");
 }
 
+// Another job's lock (or a folder or dangling link of its name) stops a job before anything
+// is removed, and the other job's log is not cut short.
 TEST_F(Job, AnEmptySourceSummarisesAndABusyDestinationStopsBeforeAnything) {
   MakeFiles(src, {});
   MakeFiles(dst, {});
   Run({dst, {src}});
   EXPECT_EQ(Last(3), (Lines{"  ...Ok", "0 of 0 Files copied - 0 Files skipped", kFinished}));
-  // Another job holds the destination; its log must not be cut short either.
   MakeFiles(copy, {{"old.txt", "must survive"}});
-  DestinationLock other;
-  ASSERT_EQ(other.Acquire(dst), DestinationLock::State::kHeld);
   const std::string otherLog = std::string(200, 'x') + "\r\n";
   ASSERT_TRUE(WriteFileText(dst + "Stowly.log", otherLog));
-  Run({dst, {src}}, [] { g_settings.MaxLogSize = 100; });
-  EXPECT_EQ(host->status.back(), kDestinationBusyLine);
-  EXPECT_EQ(job->ExitCode(), 3);
-  EXPECT_EQ(ReadTree(copy), (Files{{"old.txt", "must survive"}}));
-  EXPECT_EQ(ReadFileText(dst + "Stowly.log").substr(0, otherLog.size()), otherLog);
-  // A folder or a dangling link of the lock's name: the lock cannot be held, so a second
-  // job could run beside this one unseen.
-  other.Release();
-  for (bool link : {false, true}) {
+  for (int how : {0, 1, 2}) {
+    DestinationLock other;
     MakeFiles(dir / "gone\\", {});
-    ASSERT_TRUE(link ? HostSymlink(dst + kLockFileName, dir / "gone\\")
-                     : CreateDirectoryA((dst + kLockFileName).c_str(), nullptr));
+    ASSERT_TRUE(how == 0   ? other.Acquire(dst) == DestinationLock::State::kHeld
+                : how == 1 ? CreateDirectoryA((dst + kLockFileName).c_str(), nullptr)
+                           : HostSymlink(dst + kLockFileName, dir / "gone\\"));
     RemoveTreeOnHost(dir / "gone\\");
-    Run({dst, {src}});
-    EXPECT_EQ(host->status.back(), kDestinationBusyLine) << link;
-    EXPECT_EQ(job->ExitCode(), 3);
+    Run({dst, {src}}, {}, [] { g_settings.MaxLogSize = 100; });
+    EXPECT_TRUE(status.back() == kDestinationBusyLine && job.ExitCode() == 3) << how;
     EXPECT_EQ(ReadTree(copy), (Files{{"old.txt", "must survive"}}));
-    RemoveTreeOnHost(dst + kLockFileName);
+    EXPECT_EQ(ReadFileText(dst + "Stowly.log").substr(0, otherLog.size()), otherLog);
+    if (how) RemoveTreeOnHost(dst + kLockFileName);
   }
 }
 
-// Names like the copies' temporary ones are the user's wherever the source has them;
-// elsewhere in a copy they are what an interrupted run left, and go.
-TEST_F(Job, FilesNamedLikeTemporariesAreBackedUpAndOnlyLeftoversGo) {
+// Names like the copies' temporaries are the user's where the source has them, else a cut
+// run's leftovers; a folder that became a file is reported where it stands, then healed.
+TEST_F(Job, TemporariesLeftoversAndChangedShapesHeal) {
   const Files source = {{"a", "a"}, {"a.Stowly-Partial", "mine"}, {"B.STOWLY-PARTIAL", "mine too"}};
   MakeFiles(src, source);
   for (int fullMirror : {0, 1}) {
     MakeFiles(copy, {{"a.Stowly-Partial", "older"}, {"c.Stowly-Partial", "left by a cut run"}});
-    {
-      Locked held(src + "a.Stowly-Partial");  // its older copy must survive the run
-      Run({dst, {src}, fullMirror, 1, 1});
-    }
-    Files expected = source;
-    expected["a.Stowly-Partial"] = "older";
-    EXPECT_EQ(ReadTree(copy), expected) << fullMirror;
-    EXPECT_TRUE(Has(host->status, "2 of 3 Files copied - 1 Files skipped"));
+    Run({dst, {src}, fullMirror, 1, 1}, {src + "a.Stowly-Partial"});
+    EXPECT_EQ(ReadTree(copy), With(source, {{"a.Stowly-Partial", "older"}})) << fullMirror;
+    EXPECT_TRUE(Has(status, "2 of 3 Files copied - 1 Files skipped"));
   }
-}
-
-// A folder that became a file and a file that became a folder: the first run reports the
-// folder still in the way where it stands and removes the stale shapes, the next mirrors.
-TEST_F(Job, FoldersThatBecameFilesAndFilesThatBecameFoldersHeal) {
-  const Files source = {{"thing", "now a file"}, {"h\\x", "now in a folder"}};
-  MakeFiles(src, source);
+  const Files shapes = {{"thing", "now a file"}, {"h\\x", "now in a folder"}};
+  RemoveTree(src), RemoveTree(dst);
+  MakeFiles(src, shapes);
   MakeFiles(copy, {{"thing\\old.txt", "was in a folder"}, {"h", "was a file"}});
   Run({dst, {src}, 0, 1, 1});
-  EXPECT_EQ(job->ExitCode(), 1);
   Lines log = Log();
+  EXPECT_EQ(job.ExitCode(), 1);
   EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
     return line.find("   Error - ") != line.npos && line.ends_with("  " + copy + "thing");
   }));
   Run({dst, {src}, 0, 1, 1});
-  EXPECT_EQ(job->ExitCode(), 0);
-  EXPECT_EQ(ReadTree(copy), source);
+  EXPECT_TRUE(job.ExitCode() == 0 && ReadTree(copy) == shapes);
 }
 
-// Full Mirror replaces each copy only once its new one is complete, and first removes what
-// the source no longer has: files, folders, and either shape where the other now stands.
-// A locked source file keeps its previous copy; a stale copy held open stays, reported.
+// Full Mirror first removes what the source no longer has (either shape where the other now
+// stands); a locked source keeps its previous copy, a stale copy held open stays, reported.
 TEST_F(Job, FullMirrorKeepsEachCopyUntilItsNewOneIsInPlace) {
-  const Files source = {{"a", "new"},
-                        {"keep\\b", "new b"},
-                        {"thing", "a file"},
-                        {"h\\x", "in a folder"},
-                        {"locked", "new locked"}};
+  const Files source = {
+      {"a", "new"}, {"keep\\b", "new b"}, {"thing", "a file"}, {"h\\x", "folder"}, {"locked", "n"}};
   MakeFiles(src, source);
   MakeFiles(copy, {{"a", "old"},
                    {"keep\\b", "old b"},
@@ -585,21 +551,14 @@ TEST_F(Job, FullMirrorKeepsEachCopyUntilItsNewOneIsInPlace) {
                    {"h", "stale"},
                    {"locked", "previous"},
                    {"held", "stale but open"}});
-  SetFileAttributesA((copy + "locked").c_str(), FILE_ATTRIBUTE_READONLY);
-  {
-    Locked held(src + "locked"), stale(copy + "held");
-    Run({dst, {src}});
-  }
-  Files expected = source;
-  expected["locked"] = "previous";
-  expected["held"] = "stale but open";
-  EXPECT_EQ(ReadTree(copy), expected);
-  EXPECT_EQ(Attributes(copy + "locked") & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
+  SetAttributes(copy + "locked", FILE_ATTRIBUTE_READONLY);
+  Run({dst, {src}}, {src + "locked", copy + "held"});
+  EXPECT_EQ(ReadTree(copy), With(source, {{"locked", "previous"}, {"held", "stale but open"}}));
+  EXPECT_TRUE(Attributes(copy + "locked") & FILE_ATTRIBUTE_READONLY);
   EXPECT_FALSE(Exists(copy + "gonedir"));
-  EXPECT_TRUE(Has(host->status, "  Deleting " + copy.substr(0, copy.size() - 1)));
+  EXPECT_TRUE(Has(status, "  Deleting " + copy.substr(0, copy.size() - 1)));
   EXPECT_TRUE(Has(Log(), "  Error - Permission Denied  " + copy + "held"));
-  EXPECT_EQ(host->skipped, (Lines{copy + "held", src + "locked"}));
-  EXPECT_EQ(job->ExitCode(), 1);
+  EXPECT_TRUE(skipped == (Lines{copy + "held", src + "locked"}) && job.ExitCode() == 1);
 }
 
 TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
@@ -617,9 +576,9 @@ TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
     MakeFiles(copy, {{"stale.txt", "stale"}});
     Run({dst, {src, missing}, fullMirror, 1, 1});
     const std::string missingLine = "  Source folder not found, skipped: " + missing;
-    EXPECT_EQ(std::count(host->status.begin(), host->status.end(), missingLine), 1);
-    EXPECT_TRUE(line.empty() || Has(host->status, line)) << line;
-    EXPECT_TRUE(host->status.back() == kFinished && job->ExitCode() == 1) << "not a whole backup";
+    EXPECT_EQ(std::count(status.begin(), status.end(), missingLine), 1);
+    EXPECT_TRUE(line.empty() || Has(status, line)) << line;
+    EXPECT_TRUE(status.back() == kFinished && job.ExitCode() == 1) << "not a whole backup";
     EXPECT_EQ(ReadFileText(DestinationPath(dst, missing) + "only copy.txt"),
               "its source is unplugged");
     EXPECT_EQ(Exists(copy + "stale.txt"), !staleRemoved);
@@ -627,41 +586,37 @@ TEST_F(Job, AMissingSourceFolderKeepsItsCopyInBothModes) {
   }
 }
 
-// Cancel pressed, a close asked for, the window destroyed outright (taking its lists and
-// log switch with it): each just before the big file, listed first, starts. The Full
-// Mirror keeps every previous copy it did not come to.
+// A cancel as the big file starts, a close while listing (copying cancelled as it begins), the
+// window going away: the file in hand is finished, later copies keep their previous ones.
 TEST_F(Job, StoppedMidCopyItFinishesTheFileInHandAndTheNextJobRunsNormally) {
-  const std::string big = std::string(4u << 20, 'b');
+  const std::string big = std::string(4u << 20, 'b'), file = "1big\\big.bin";
   Files old = ManyFiles(20);
   for (auto& [name, content] : old) content = "previous";
-  MakeFiles(src + "1big\\", {{"big.bin", big}});
+  MakeFiles(src, {{file, big}});
   MakeFiles(src + "2many\\", ManyFiles(20));
-  for (int how = 2; how >= 0; --how) {  // the cancelled one last
+  const Config config = {dst, {src + "1big\\", src + "2many\\"}};
+  const std::tuple<const char*, CancelLevel, std::string, bool> cases[] = {
+      {"Copying file 1 of ", CancelLevel::kCopying, "CANCELED!  (1 out of 21 Files Copied)", true},
+      {"Getting list of files", CancelLevel::kCopying, "CANCELED!  (0 out of 21 Files Copied)", 0},
+      {"Copying file 1 of ", CancelLevel::kEverything,
+       "  1   Copying " + src + file + " -> " + copy + file, true}};
+  for (const auto& [head, level, last, bigCopied] : cases) {
+    SCOPED_TRACE(last);
     RemoveTree(dst);
     MakeFiles(copy + "2many\\", old);
-    Run({dst, {src + "1big\\", src + "2many\\"}}, [this, how] {
-      host->WhenStatusShows("Copying file 1 of ", [this, how] {
-        if (how == 0) job->Run(), job->WorkerEndCheck();
-        if (how == 1) job->RequestClose();
-        if (how == 2) host->gone = true, host->logging = false, job->StopCopyingBeforeWindowsGo();
-      });
-    });
-    SCOPED_TRACE(how);
-    EXPECT_TRUE(job->WorkerIdle());
-    EXPECT_EQ(host->closes, how == 1);
-    EXPECT_TRUE(ReadFileText(copy + "1big\\big.bin") == big);
+    Run(config, {}, [&] { When(head, [&] { progress.Cancel(level); }); });
+    EXPECT_EQ(job.ExitCode(), 2);
+    EXPECT_EQ(Exists(copy + file) && ReadFileText(copy + file) == big, bigCopied);
     EXPECT_EQ(ReadTree(copy + "2many\\"), old) << "no entry after it was started";
-    Lines log = Log();
-    EXPECT_TRUE(how == 2 ||
-                Lines(log.end() - 2, log.end()) ==
-                    (Lines{"  1   Copying " + src + "1big\\big.bin -> " + copy + "1big\\big.bin",
-                           "CANCELED!  (1 out of 21 Files Copied)"}));
+    EXPECT_EQ(Log().back(), last);
   }
-  job->Run();
-  EXPECT_EQ(host->status.back(), kFinished);
-  EXPECT_TRUE(ReadTree(copy) == ReadTree(src));
+  Run(config);
+  EXPECT_TRUE(status.back() == kFinished && ReadTree(copy) == ReadTree(src));
 }
 
+// Nothing outside the destination goes: not a drive root's other folders, not the current
+// folder a bare "K:" names; Fast Mirror of a drive root keeps the log it lists, whatever
+// slashes the destination is spelled with.
 TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   std::string srcRoot = dir / "srcroot\\", dstRoot = dir / "dstroot\\", cwd = dir / "cwd\\";
   const Files source = {{"a.txt", "a"}, {"sub\\b.txt", "b"}};
@@ -670,20 +625,17 @@ TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   MakeFiles(cwd, {{"sentinel.txt", "the current folder"}});
   MappedDrive from('J', srcRoot), to('K', dstRoot);
   ASSERT_TRUE(from.ready() && to.ready());
-  // A bare "K:" would name the drive's current folder; give the process one worth keeping.
   char oldCwd[MAX_PATH] = {};
   GetCurrentDirectoryA(MAX_PATH, oldCwd);
   SetCurrentDirectoryA(cwd.c_str());
   Run({to.root(), {from.root()}});
   SetCurrentDirectoryA(oldCwd);
-  EXPECT_TRUE(Has(host->status, "  Drive root not deleted: K:\\"));
+  EXPECT_TRUE(Has(status, "  Drive root not deleted: K:\\"));
   Files left = ReadTree(dstRoot);
   EXPECT_EQ(left.erase("Stowly.log"), 1u);
-  EXPECT_EQ(left, (Files{{"a.txt", "a"}, {"sub\\b.txt", "b"}, {"stale.txt", "already there"}}));
+  EXPECT_EQ(left, With(source, {{"stale.txt", "already there"}}));
   EXPECT_EQ(ReadTree(cwd), (Files{{"sentinel.txt", "the current folder"}}));
   EXPECT_EQ(ReadTree(srcRoot), source);
-  // Fast Mirror of a drive root: the log lies in the listed destination and is kept, also
-  // when the destination is spelled with forward slashes.
   MakeFiles(dst, {{"orphan.txt", "o"}});
   std::string slashed = dst;
   std::replace(slashed.begin(), slashed.end(), '\\', '/');
@@ -692,40 +644,30 @@ TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   EXPECT_TRUE(Has(Log(), "  Skipped Stowly Log File"));
 }
 
-// With versions kept, an older copy that differs from its new one, and each copy a run
-// removes, moves to the run's folder in both modes; an unchanged copy, and one whose new
-// copy failed, stay. Runs' folders past the kept days go; anything else there is the user's.
+// Replaced (changed) and removed copies move to the run's folder, unchanged and failed ones
+// stay; runs' folders past the kept days go, anything else there is the user's.
 TEST_F(Job, KeptVersionsHoldWhatARunReplacesOrRemovesAndNothingElse) {
   const Files source = {
-      {"a", "new a"}, {"same", "unchanged"}, {"sub\\b", "new b"}, {"locked", "new"}};
+      {"a", "new a"}, {"same", "unchanged"}, {"sub\\b", "new b"}, {"locked", "n"}};
   const Files replaced = {{"a", "old a"}, {"sub\\b", "old b"}, {"gone\\c", "old c"}};
   const std::string versions = dst + kVersionsFolderName + "\\", expired = DaysAgo(31),
                     kept = "  Previous versions kept in " + versions;
-  const Files mine = {{"notes.txt", "mine"},
-                      {"2001-02-30 10.00.00\\x", "no date"},
-                      {DaysAgo(29) + "\\r", "recent"}};
+  const Files mine = {
+      {"notes.txt", "mine"}, {"2001-02-30 10.00.00\\x", "no date"}, {DaysAgo(29) + "\\r", "r"}};
   for (int fullMirror : {1, 0}) {
     SCOPED_TRACE(fullMirror);
     RemoveTree(dst);
     MakeFiles(src, source);
-    for (const auto& [name, content] : source)
-      SetFileAttributesA((src + name).c_str(), FILE_ATTRIBUTE_ARCHIVE);
-    MakeFiles(copy, replaced);
-    MakeFiles(copy, {{"locked", "previous"}});
+    for (const auto& [name, content] : source) SetAttributes(src + name, FILE_ATTRIBUTE_ARCHIVE);
+    MakeFiles(copy, With(replaced, {{"locked", "previous"}}));
     ASSERT_TRUE(CopyFileA((src + "same").c_str(), (copy + "same").c_str(), FALSE));
-    MakeFiles(versions, mine);
-    MakeFiles(versions + expired + "\\", {{"e", "expired"}});
-    {
-      Locked held(src + "locked");
-      Run({dst, {src}, fullMirror, 1, 1, 30});
-    }
-    Files expected = source;
-    expected["locked"] = "previous";
-    EXPECT_EQ(ReadTree(copy), expected);
+    MakeFiles(versions, With(mine, {{expired + "\\e", "expired"}}));
+    Run({dst, {src}, fullMirror, 1, 1, 30}, {src + "locked"});
+    EXPECT_EQ(ReadTree(copy), With(source, {{"locked", "previous"}}));
     const std::string line = Last(2)[0];
-    ASSERT_TRUE(line.rfind(kept, 0) == 0 && host->status.back() == kFinished) << line;
-    EXPECT_EQ(std::count(host->status.begin(), host->status.end(), line), 1);
-    expected = mine;
+    ASSERT_TRUE(line.rfind(kept, 0) == 0 && status.back() == kFinished) << line;
+    EXPECT_EQ(std::count(status.begin(), status.end(), line), 1);
+    Files expected = mine;
     for (const auto& [name, content] : replaced)
       expected[DestinationPath(line.substr(kept.size()), src) + name] = content;
     EXPECT_EQ(ReadTree(versions), expected);
@@ -733,8 +675,7 @@ TEST_F(Job, KeptVersionsHoldWhatARunReplacesOrRemovesAndNothingElse) {
   }
 }
 
-// A drive-root source makes the whole destination folder its copy: neither Full Mirror nor
-// orphan removal touches the versions, nor reaches through a link among them.
+// A drive-root source's copy is the whole destination: its versions (and links there) stay.
 TEST_F(Job, ADriveRootSourceLeavesTheVersionsWhole) {
   std::string root = dir / "root\\", out = dir / "out\\";
   std::string versions = dst + kVersionsFolderName + "\\", kept = "  Previous versions kept in ";
@@ -749,8 +690,7 @@ TEST_F(Job, ADriveRootSourceLeavesTheVersionsWhole) {
     SCOPED_TRACE(fullMirror);
     MakeFiles(dst, {{"stale.txt", "stale"}});
     Run({dst, {from.root()}, fullMirror, 1, 1, 30});
-    EXPECT_EQ(ReadFileText(dst + "a.txt"), "a");
-    EXPECT_FALSE(Exists(dst + "stale.txt"));
+    EXPECT_TRUE(ReadFileText(dst + "a.txt") == "a" && !Exists(dst + "stale.txt"));
     const std::string line = Last(2)[0];
     EXPECT_EQ(ReadFileText(line.substr(kept.size()) + "stale.txt"), "stale") << line;
   }

@@ -97,32 +97,6 @@ TEST_F(Exe, SilentRunStartedHiddenBacksUpWithoutAPromptLogsEveryStepAndExitsWith
             (Lines{"  ...4 of 4 Files copied - 0 Files skipped", kFinished, kClose}));
 }
 
-TEST_F(Exe, ClosingTheWindowMidCopyFinishesTheFileInHandAndExitsWithTwo) {
-  std::string big(64u << 20, 'x');
-  for (size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<char>(i >> 12);
-  Files many = ManyFiles(50);
-  MakeFiles("S:\\Data\\1big\\", {{"big.bin", big}});
-  MakeFiles("S:\\Data\\2many\\", many);
-  Config config = {"D:\\Backup\\", {"S:\\Data\\1big\\", "S:\\Data\\2many\\"}};
-  ChildProcess stowly(InstallStowly(dir / "app\\", IniText(config)) + " /S /L");
-  HWND window = nullptr;  // closed once the big file, listed first, is being written
-  for (int i = 0; i < 12000 && stowly.Running(); ++i, Sleep(5))
-    if ((window = stowly.MainWindow()) && Exists("D:\\Backup\\Data\\1big\\big.bin")) break;
-  ASSERT_TRUE(window) << "the main window never appeared";
-  EXPECT_TRUE(IsIconic(window)) << "a silent run shows itself minimised";
-  PostMessageA(window, WM_CLOSE, 0, 0);
-  ASSERT_EQ(stowly.Wait(180000), 2);
-  EXPECT_TRUE(ReadFileText("D:\\Backup\\Data\\1big\\big.bin") == big);
-  Files copies = ReadTree("D:\\Backup\\Data\\2many\\");
-  for (const auto& [name, content] : copies) EXPECT_EQ(content, many[name]) << name;
-  EXPECT_LT(copies.size(), many.size()) << "the close cancelled the copying";
-  Lines texts = Log();
-  ASSERT_GE(texts.size(), 2u);
-  EXPECT_EQ(Lines(texts.end() - 2, texts.end()),
-            (Lines{"CANCELED!  (" + std::to_string(copies.size() + 1) + " out of 51 Files Copied)",
-                   kClose}));
-}
-
 // Killed at any moment of a Full Mirror, every file keeps its old or its new copy; the
 // next run completes the mirror and leaves no temporary copy.
 TEST_F(Exe, KilledMidCopyEveryFileKeepsACopyAndTheNextRunCompletes) {
@@ -180,36 +154,6 @@ TEST_F(Exe, StoppedRunsEndOnTheirOwnAndSayWhy) {
     ExpectOutsideWhole();
     Files left = ReadTree("D:\\Backup\\");
     for (const auto& [name, content] : inside) EXPECT_EQ(left[name], content) << name;
-  }
-}
-
-// Hand-edited values: neighbours of the destination copy such values could reach.
-TEST_F(Exe, HandEditedValuesNeverReachBeyondTheDestinationCopies) {
-  const Files neighbours = {{"Backup\\Other\\keep.txt", "another backup"},
-                            {"BackupData\\keep.txt", "a sibling folder"},
-                            {"Data\\keep.txt", "beside the destination"}};
-  const struct {
-    Config base;
-    std::string destination, source2, skipped;
-  } cases[] = {{kFull, "D:\\Backup\\", "", ""},
-               {kFull, "D:\\Backup\\", ".", "."},
-               {kFull, "D:\\Backup", "S:\\Data\\", "-"},
-               {kFast, "D:\\Backup", "S:\\Data\\", "-"},
-               {kFull, "D:\\Backup\\", "S:\\Data\\..\\..\\Data\\", "-"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.destination + " [" + c.source2 + "] " + std::to_string(c.base.fullMirror));
-    Reset();
-    MakeFiles("D:\\", neighbours);
-    Config config = c.base;
-    config.destination = c.destination;
-    config.sources.push_back(c.source2);
-    EXPECT_NE(Run(config), -1);
-    ExpectOutsideWhole();
-    Files left = ReadTree("D:\\");
-    for (const auto& [name, content] : neighbours) EXPECT_EQ(left[name], content) << name;
-    EXPECT_EQ(ReadTree("D:\\Backup\\Data\\"), kSource);
-    EXPECT_TRUE(Has(Log(), kFinished));
-    EXPECT_TRUE(c.skipped == "-" || Has(Log(), "  Source folder not found, skipped: " + c.skipped));
   }
 }
 

@@ -9,7 +9,6 @@
 #include "ui/dialogs.h"
 #include "ui/form.h"
 #include "ui/main_window.h"
-#include "ui/message_loop.h"
 
 namespace {
 
@@ -32,12 +31,6 @@ class ProgramEnvironment : public ::testing::Environment {
 
 void ForEachEntry(const std::string& folder, const std::function<void(std::string, DWORD)>& visit) {
   for (FolderEntries entry(folder); entry.Next();) visit(entry.name(), entry.attributes());
-}
-
-// A host program started from Wine is not waited for: its work shows when it is done.
-bool WaitUntil(const std::function<bool()>& done) {
-  for (int tries = 0; tries < 500 && !done(); ++tries) Sleep(10);
-  return done();
 }
 
 }  // namespace
@@ -158,20 +151,19 @@ std::string IniText(const Config& c) {
          "\r\nKeepVersions=" + std::to_string(c.keepVersions) + "\r\n";
 }
 
-void PumpMessages() {
+void PumpFor(int milliseconds) {
   MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+  for (DWORD start = GetTickCount(); GetTickCount() - start < static_cast<DWORD>(milliseconds);) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+      TranslateMessage(&msg), DispatchMessageA(&msg);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
   }
 }
 
-void PumpFor(int milliseconds) {
-  DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
-  do {
-    PumpMessages();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  } while (static_cast<int>(end - GetTickCount()) > 0);
+bool PumpUntil(const std::function<bool()>& done) {
+  for (DWORD start = GetTickCount(); !done(); PumpFor(2))
+    if (GetTickCount() - start > 60000) return false;
+  return true;
 }
 
 MessageRecorder::MessageRecorder(int answerWith) : answer(answerWith) {
@@ -197,16 +189,6 @@ FolderAnswer::FolderAnswer(std::string answerPath) : path(std::move(answerPath))
 }
 
 FolderAnswer::~FolderAnswer() { g_chooseFolderHook = nullptr; }
-
-TestHost::TestHost()
-    : window_(CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {
-  SetWindowLongPtrA(window_, GWLP_WNDPROC,
-                    reinterpret_cast<LONG_PTR>(+[](HWND h, UINT m, WPARAM w, LPARAM l) {
-                      if (m != WM_APP) return DefWindowProcA(h, m, w, l);
-                      (*reinterpret_cast<const std::function<void()>*>(l))();
-                      return LRESULT{0};
-                    }));
-}
 
 ChildProcess::ChildProcess(std::string commandLine, WORD show) {
   char desktop[256] = {};
@@ -270,7 +252,6 @@ void CloseMainWindow() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
   }
-  g_quitRequested = false;
 }
 
 void RunHost(const std::string& commandLine) { ChildProcess(commandLine).Wait(30000); }
@@ -297,7 +278,7 @@ bool HostSymlink(const std::string& link, const std::string& target) {
   if (unixTarget.empty() || unixParent.empty()) return false;
   RunHost("/bin/ln -sfn \"" + unixTarget + "\" \"" + unixParent + "/" + plain.substr(cut + 1) +
           "\"");
-  return WaitUntil([&] { return Exists(plain); }) &&
+  return PumpUntil([&] { return Exists(plain); }) &&
          (GetFileAttributesA(plain.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
@@ -308,19 +289,19 @@ MappedDrive::MappedDrive(char letter, const std::string& folder)
   if (unixPath.empty() || !GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH)) return;
   link_ = std::string(prefix) + "/dosdevices/" + static_cast<char>(tolower(letter)) + ":";
   RunHost("/bin/ln -sfn \"" + unixPath + "\" \"" + link_ + "\"");
-  WaitUntil([this] { return ready(); });
+  PumpUntil([this] { return ready(); });
 }
 
 // Waited for: a removal still on its way would take away the next test's mapping.
 MappedDrive::~MappedDrive() {
   if (link_.empty()) return;
   RunHost("/bin/rm -f \"" + link_ + "\"");
-  WaitUntil([this] { return GetDriveTypeA(root_.c_str()) == DRIVE_NO_ROOT_DIR; });
+  PumpUntil([this] { return GetDriveTypeA(root_.c_str()) == DRIVE_NO_ROOT_DIR; });
 }
 
 void RemoveTreeOnHost(const std::string& folder) {
   std::string unixPath = HostPath(folder);
   if (unixPath.size() <= 1) return;
   RunHost("/bin/rm -rf \"" + unixPath + "\"");
-  WaitUntil([&] { return !Exists(folder); });
+  PumpUntil([&] { return !Exists(folder); });
 }

@@ -1,11 +1,10 @@
 // Shared helpers for the tests: scratch trees, message pumping, answers to the program's
-// modal dialogs, a job host with no window, the real exe, host links and drives.
+// modal dialogs, the real exe, host links and drives.
 // Every path helper takes paths beyond MAX_PATH too.
 #pragma once
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,7 +12,6 @@
 #include <vector>
 
 #include "engine/fs.h"
-#include "engine/host.h"
 
 using Files = std::map<std::string, std::string>;  // relative path -> content
 using Lines = std::vector<std::string>;
@@ -28,12 +26,16 @@ Lines Names(const std::string& folder);  // the entries of a folder, links inclu
 Files ReadTree(const std::string& root, const std::string& below = "");
 // The log's texts without their date and time columns; separators read "----".
 Lines LogTexts(const std::string& path);
+void PumpFor(int milliseconds);  // handles this thread's messages for that long
+// Handles messages until done (checked between them) or 60 s pass; whether it got done.
+bool PumpUntil(const std::function<bool()>& done);
 Files ManyFiles(int n);  // f<i>.txt, each with its own content
 inline bool Has(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
-void PumpFor(int milliseconds);
-void PumpMessages();  // handles what is waiting, without waiting
+void PumpFor(int milliseconds);  // handles this thread's messages for that long
+// Handles messages until done (checked between them) or 60 s pass; whether it got done.
+bool PumpUntil(const std::function<bool()>& done);
 
 // A fresh empty folder (ending with a backslash) in the temp folder, removed when it goes.
 class ScratchDir {
@@ -79,79 +81,6 @@ struct FolderAnswer {
   ~FolderAnswer();
   std::string path, lastTitle, lastStart;
   int calls = 0;
-};
-
-// A job host over plain lists. Calls from the copy worker are messages sent to a window
-// of this thread, so they wait for its next pump, as with the main window; so does a
-// WhenStatusShows action, which runs on this thread before the worker goes on.
-class TestHost : public JobHost {
- public:
-  TestHost();
-  ~TestHost() override { DestroyWindow(window_); }
-  std::vector<std::string> sources, status, skipped;
-  std::string destination, skippedLabel = "Skipped Files - See log for details";
-  std::string button = "Backup";
-  std::atomic<bool> logging{true};
-  bool buttonEnabled = true, gone = false;
-  std::vector<std::pair<std::string, unsigned>> messages;  // text and flags of each box
-  int answer = IDOK, closes = 0;
-  std::function<void()> tick;  // what the main window's timer would run, at every wait
-
-  void WhenStatusShows(const std::string& head, std::function<void()> action) {
-    triggerHead_ = head;
-    trigger_ = std::move(action);
-  }
-  std::vector<std::string> SourceFolders() override { return sources; }
-  std::string Destination() override { return destination; }
-  bool LoggingOn() override { return logging; }
-  bool Silent() override { return false; }
-  void StatusAdd(const std::string& text, bool) override {
-    status.push_back(text);
-    if (trigger_ && text.rfind(triggerHead_, 0) == 0) std::exchange(trigger_, nullptr)();
-  }
-  void StatusReplaceLast(const std::string& text) override {
-    if (!status.empty()) status.pop_back();
-    status.push_back(text);
-  }
-  std::string StatusLast() override { return status.empty() ? "" : status.back(); }
-  void StatusClear() override { status.clear(); }
-  void CopyProgress(const std::string& text, int done, int) override {
-    OnUiThread([&] { done > 0 ? StatusReplaceLast(text) : StatusAdd(text, false); });
-  }
-  int SkippedAdd(const std::string& path) override {
-    OnUiThread([&] { skipped.push_back(path); });
-    return SkippedCount();
-  }
-  int SkippedCount() override { return static_cast<int>(skipped.size()); }
-  void SkippedClear() override { skipped.clear(); }
-  void SetSkippedLabel(const std::string& text) override {
-    OnUiThread([&] { skippedLabel = text; });
-  }
-  std::string ButtonText() override { return button; }
-  void SetButtonText(const std::string& text) override { button = text; }
-  void EnableButton(bool enabled) override { buttonEnabled = enabled; }
-  void Pump() override { PumpMessages(); }
-  void PumpWait() override {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    PumpMessages();
-    if (tick) tick();
-  }
-  bool WindowGone() override { return gone; }
-  bool QuitRequested() override { return false; }
-  void CloseWindow(int) override { ++closes; }
-  int ShowMessage(const std::string& text, unsigned flags) override {
-    messages.emplace_back(text, flags);
-    return answer;
-  }
-
- private:
-  // Runs call on this thread: at once from it, else at its next pump (the caller waits).
-  void OnUiThread(const std::function<void()>& call) {
-    SendMessageA(window_, WM_APP, 0, reinterpret_cast<LPARAM>(&call));
-  }
-  HWND window_;
-  std::string triggerHead_;
-  std::function<void()> trigger_;
 };
 
 // A program started on this test program's desktop, ended when the object goes.

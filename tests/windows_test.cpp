@@ -99,29 +99,53 @@ class Windows : public ::testing::Test {
   HWND main_ = nullptr;
 };
 
-// A whole job through the window: the worker's progress line lands before the summary, and
-// the newest line stays in view in a list longer than its window (a line per old copy).
-TEST_F(Windows, MainRunsAJobAndShowsItsLines) {
-  std::vector<std::string> sources;
+// Jobs through the window: a whole one's lines (the progress line rewritten in place, the
+// newest in view in a list longer than its window); then Cancel while copying, and a close
+// (Esc, the title bar) that waits for the job and then closes with its exit code.
+TEST_F(Windows, MainShowsItsJobsAndCancelsOrClosesOnlyOnceTheJobHasEnded) {
+  const std::string big(32u << 20, 'b'), dst = dir_ / "dst\\",
+                                         copy = DestinationPath(dst, dir_ / "src\\");
+  std::vector<std::string> sources = {dir_ / "src\\"};
+  MakeFiles(sources[0] + "1big\\", {{"big.bin", big}});
+  MakeFiles(sources[0] + "2many\\", ManyFiles(20));
   for (const char* name : {"a\\", "b\\", "c\\", "d\\", "e\\"}) {
     sources.push_back(dir_ / name);
     MakeFiles(sources.back(), ManyFiles(6));
-    MakeFiles(DestinationPath(dir_ / "dst\\", sources.back()), {{"old", "x"}});
+    MakeFiles(DestinationPath(dst, sources.back()), {{"old", "x"}});
   }
-  ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", sources})) &&
-              (main_ = OpenMainWindow(ini_)));
+  ASSERT_TRUE(WriteFileText(ini_, IniText({dst, sources})) && (main_ = OpenMainWindow(ini_)));
+  HWND status = MainControlHandle(kStatusList), button = MainControlHandle(kBackupButton);
   MessageRecorder recorder(IDOK);
   Click(kBackupButton);
-  HWND status = MainControlHandle(kStatusList);
+  ASSERT_TRUE(
+      PumpUntil([&] { return ListGetText(status, 10) == "FINISHED!  Backup is complete."; }));
   ASSERT_EQ(ListCount(status), 11) << "the progress line is rewritten in place, never added";
-  EXPECT_EQ((Lines{ListGetText(status, 8), ListGetText(status, 9), ListGetText(status, 10)}),
-            (Lines{"Getting list of files from source...30 Files Found",
-                   "30 of 30 Files copied - 0 Files skipped", "FINISHED!  Backup is complete."}));
-  EXPECT_EQ(GetText(MainControlHandle(kBackupButton)), "Backup");
+  EXPECT_EQ((Lines{ListGetText(status, 8), ListGetText(status, 9)}),
+            (Lines{"Getting list of files from source...51 Files Found",
+                   "51 of 51 Files copied - 0 Files skipped"}));
   RECT inside = {};
   GetClientRect(status, &inside);
   LRESULT rows = inside.bottom / SendMessageA(status, LB_GETITEMHEIGHT, 0, 0);
   EXPECT_EQ(SendMessageA(status, LB_GETTOPINDEX, 0, 0), 11 - rows) << "the last line is not whole";
+  for (bool close : {false, true}) {
+    RemoveTree(dst);
+    MakeFiles(dst, {});
+    Click(kBackupButton);
+    ASSERT_TRUE(PumpUntil([&] { return GetText(button) == "Cancel" && IsWindowEnabled(button); }));
+    if (close)
+      SendMessageA(main_, WM_CLOSE, 0, 0);
+    else
+      Click(kBackupButton);
+    EXPECT_TRUE(IsWindow(main_)) << "the window waits for the job";
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(main_) || GetText(button) == "Backup"; }));
+    EXPECT_EQ(ReadFileText(copy + "1big\\big.bin").size(), big.size());
+    EXPECT_LT(ReadTree(copy + "2many\\").size(), 20u);
+    Lines log = LogTexts(dst + "Stowly.log");
+    EXPECT_EQ(log.back().rfind("CANCELED!  (", 0), 0u) << log.back();
+    EXPECT_EQ(IsWindow(main_), !close);
+  }
+  EXPECT_EQ(g_formResult, 2) << "the program's exit code is the cancelled job's";
+  g_formResult = 0;
 }
 
 TEST_F(Windows, MainAddAndDelKeepTheIniInStepWithTheList) {
@@ -195,42 +219,30 @@ TEST_F(Windows, MainOpensOnBackupAndEscapeQuits) {
   };
   EXPECT_EQ(Scripted(MainWindow, {escape}, run), 0);
   EXPECT_EQ(MainWindow(), nullptr);
-  g_quitRequested = false;
   MSG msg;
   EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
-// Started hidden (by a script or a scheduled task), the window is never painted, yet the
-// silent run starts and never shows it. Wine shows a window started hidden all the same,
-// so here it is hidden before it can be painted.
-TEST_F(Windows, ASilentRunNeedsNoPaintAndLeavesAHiddenWindowHidden) {
+// A silent run needs no paint: started hidden (a script, a scheduled task) it never shows
+// the window, shown it minimises it. Wine shows a window started hidden, so it is hidden here.
+TEST_F(Windows, ASilentRunMinimisesAShownWindowAndLeavesAHiddenOneHidden) {
   ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", {dir_ / "src\\"}})) &&
-              MakeFiles(dir_ / "src\\", {}) && MakeFiles(dir_ / "dst\\", {}));
-  CloseMainWindow();
-  StartOptions options{true, false, ini_};
-  ShowWindow(reinterpret_cast<HWND>(
-                 ShowForm(MainFormDef(), nullptr, 0, reinterpret_cast<LPARAM>(&options))),
-             SW_HIDE);
-  static bool s_shown = false;
-  UINT_PTR timer = SetTimer(nullptr, 0, 5, [](HWND, UINT, UINT_PTR, DWORD) {
-    s_shown = s_shown || IsWindowVisible(MainWindow());
-  });
-  for (int i = 0; i < 1000 && MainWindow(); ++i) PumpFor(10);
-  KillTimer(nullptr, timer);
-  EXPECT_TRUE(MainWindow() == nullptr && !s_shown) << "the run never ended, or showed itself";
-}
-
-// A quit request taken by the job's own pump (the window destroyed, the session ending) is
-// kept: the window closes when the job has ended. (It leaves the cancelled job's exit
-// code behind, so it runs after the tests of a fresh window's.)
-TEST_F(Windows, MainJobKeepsAQuitRequestAndClosesAfterIt) {
-  MakeFiles(dir_ / "src\\", ManyFiles(3));
-  ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", {dir_ / "src\\"}})) &&
-              MakeFiles(dir_ / "dst\\", {}) && (main_ = OpenMainWindow(ini_)));
-  g_messageBoxHook = [](HWND, const char*, const char*, UINT) { return PostQuitMessage(0), IDOK; };
-  Click(kBackupButton);
-  g_messageBoxHook = nullptr;
-  EXPECT_TRUE(g_quitRequested && MainWindow() == nullptr);
+              MakeFiles(dir_ / "src\\", ManyFiles(20)) && MakeFiles(dir_ / "dst\\", {}));
+  for (bool hidden : {true, false}) {
+    CloseMainWindow();
+    StartOptions options{true, false, ini_};
+    LRESULT form = ShowForm(MainFormDef(), nullptr, 0, reinterpret_cast<LPARAM>(&options));
+    if (hidden) ShowWindow(reinterpret_cast<HWND>(form), SW_HIDE);
+    static bool s_shown, s_iconic;
+    s_shown = s_iconic = false;
+    UINT_PTR timer = SetTimer(nullptr, 0, 5, [](HWND, UINT, UINT_PTR, DWORD) {
+      s_shown = s_shown || IsWindowVisible(MainWindow());
+      s_iconic = s_iconic || IsIconic(MainWindow());
+    });
+    EXPECT_TRUE(PumpUntil([] { return MainWindow() == nullptr; })) << "the run never ended";
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(s_shown == !hidden && s_iconic == !hidden) << hidden;
+  }
 }
 
 // --- The options window, opened modally on the main window ---

@@ -1,8 +1,6 @@
 #include "ui/main_window.h"
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 
 #include "engine/backup_job.h"
 #include "engine/fs.h"
@@ -10,15 +8,13 @@
 #include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/help_window.h"
-#include "ui/message_loop.h"
 #include "ui/options_window.h"
 #include "ui/taskbar_progress.h"
 
 namespace {
 
-// The copy worker's progress line and skipped files, sent to the window.
+// Posted by the job's thread when it has reported something new.
 constexpr UINT kProgressMessage = WM_APP + 1;
-constexpr UINT kSkippedMessage = WM_APP + 2;
 // Posted at creation with the S switch: a window started hidden is never painted.
 constexpr UINT kSilentStartMessage = WM_APP + 3;
 
@@ -57,139 +53,96 @@ const ControlRow kControls[kMainControlCount] = {
     {"Button", "View Log", kPush, 0, 218, 402, 78, 30, kStandard, kNoColors},
 };
 
-// The backup job's view of this window: its controls, its pump and its message boxes.
-class MainHost : public JobHost {
- public:
-  bool silent = false;
-  std::unique_ptr<TaskbarProgress> taskbar;
-  // The "Create Log File" box as last set or clicked, so the worker's log lines need not
-  // ask the window.
-  std::atomic<bool> logging{true};
-
-  std::vector<std::string> SourceFolders() override {
-    std::vector<std::string> folders;
-    for (int i = 0; i < g_settings.NumDirs; ++i)
-      folders.push_back(ListGetText(g_handles[kSourceList], i));
-    return folders;
-  }
-  std::string Destination() override { return GetText(g_handles[kDestinationBox]); }
-  bool LoggingOn() override { return logging; }
-  bool Silent() override { return silent; }
-
-  // A selection does not scroll a list without selections under every system: each
-  // change scrolls the newest line into view itself.
-  void StatusAdd(const std::string& text, bool select) override {
-    int at = ListAdd(g_handles[kStatusList], text);
-    if (select && at >= 0) ListSelect(g_handles[kStatusList], at);
-    ListShowLast(g_handles[kStatusList]);
-  }
-  void StatusReplaceLast(const std::string& text) override {
-    HWND status = g_handles[kStatusList];
-    ListReplace(status, ListCount(status) - 1, text, 0);
-    ListShowLast(status);
-  }
-  std::string StatusLast() override {
-    HWND status = g_handles[kStatusList];
-    return ListGetText(status, ListCount(status) - 1);
-  }
-  void StatusClear() override { ListClear(g_handles[kStatusList]); }
-  // From the worker, which never waits for the window here: it leaves the newest line
-  // and posts one message unless one is on its way; the window then does the list's
-  // three steps itself. A line the window had no time for is passed over.
-  void CopyProgress(const std::string& text, int done, int total) override {
-    {
-      std::lock_guard<std::mutex> hold(progressLock_);
-      progress_ = {text, done, total, progress_.fresh || done == 0};
-    }
-    if (!progressPosted_.exchange(true) &&
-        !(g_vars.form && PostMessageA(g_vars.form, kProgressMessage, 0, 0)))
-      progressPosted_ = false;
-  }
-  void ShowProgress() {
-    progressPosted_ = false;
-    Progress p;
-    {
-      std::lock_guard<std::mutex> hold(progressLock_);
-      p = progress_;
-      progress_.fresh = false;
-    }
-    HWND status = g_handles[kStatusList];
-    if (!p.fresh) ListDelete(status, progressLine_ >= 0 ? progressLine_ : ListCount(status) - 1);
-    progressLine_ = ListAdd(status, p.text);
-    ListSelect(status, progressLine_);
-    ListShowLast(status);
-    if (taskbar) taskbar->Copying(p.done, p.total);
-  }
-  void Listing() override {
-    if (taskbar) taskbar->Listing();
-  }
-  void Ended() override {
-    if (taskbar) taskbar->Clear();
-  }
-
-  // From the worker: one message, so the taskbar is told on the window's thread.
-  int SkippedAdd(const std::string& path) override {
-    return static_cast<int>(
-        SendMessageA(g_vars.form, kSkippedMessage, 0, reinterpret_cast<LPARAM>(path.c_str())));
-  }
-  int AddSkipped(const char* path) {
-    HWND skipped = g_handles[kSkippedList];
-    ListSelect(skipped, ListAdd(skipped, path));
-    ListShowLast(skipped);
-    if (taskbar) taskbar->FileSkipped();
-    return ListCount(skipped);
-  }
-  int SkippedCount() override { return ListCount(g_handles[kSkippedList]); }
-  void SkippedClear() override { ListClear(g_handles[kSkippedList]); }
-  void SetSkippedLabel(const std::string& text) override {
-    SetText(g_handles[kSkippedLabel], text);
-  }
-
-  std::string ButtonText() override { return GetText(g_handles[kBackupButton]); }
-  void SetButtonText(const std::string& text) override { SetText(g_handles[kBackupButton], text); }
-  void EnableButton(bool enabled) override {
-    if (enabled)
-      EnableControl(g_handles[kBackupButton]);
-    else
-      DisableControl(g_handles[kBackupButton]);
-  }
-
-  void Pump() override { MessagePumpStep(); }
-  // Sleeps until a message arrives, a sent one included, or 10 ms pass: the worker's
-  // sent messages are served as soon as they come.
-  void PumpWait() override {
-    MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_SENDMESSAGE | QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    MessagePumpStep();
-  }
-  bool WindowGone() override { return g_vars.form == nullptr; }
-  bool QuitRequested() override { return g_quitRequested; }
-  void CloseWindow(int exitCode) override { CloseForm(g_vars.form, exitCode); }
-  int ShowMessage(const std::string& text, unsigned flags) override {
-    return ::ShowMessage(g_vars.form, text, kMessageCaption, flags);
-  }
-
- private:
-  struct Progress {
-    std::string text;
-    int done = 0, total = 0;
-    bool fresh = false;  // the run's first line, which is added rather than replacing
-  };
-  std::mutex progressLock_;
-  Progress progress_;
-  std::atomic<bool> progressPosted_{false};
-  int progressLine_ = -1;  // the worker's line, remembered to spare it a count per file
+// What one main window owns besides its controls: its job, what the job reports, how much
+// of that the window shows already, and the taskbar button's progress.
+struct MainJob {
+  JobProgress progress;
+  BackupJob job{progress};
+  uint64_t seen = 0;  // the progress's last stamp the window shows
+  // The lines each list shows, counted here to spare the list a count at every change.
+  int statusLines = 0, skippedLines = 0;
+  JobStage stage = JobStage::kIdle;
+  // The window closes once the job has ended: a silent run, or a close asked for meanwhile.
+  bool closeDue = false;
+  TaskbarProgress taskbar;
 };
 
-// The window's own state besides its controls: one per process, as the window is.
+// The window's own state: one per process, as the window is; a fresh job for each window.
 struct MainState {
   bool silentStarted = false;
   StartOptions options;
-  MainHost host;
-  BackupJob job{host};
+  std::unique_ptr<MainJob> job;
   // Sent by the shell once the window's taskbar button exists (again after a restart).
   UINT taskbarButtonCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
 };
 MainState g_main;
+
+// A selection does not scroll a list without selections under every system: each change
+// scrolls the newest line into view itself.
+void ShowList(HWND list, const ListChanges& changes, int& shown) {
+  if (changes.cleared) ListClear(list), shown = 0;
+  if (!changes.cleared && changes.lines.empty()) return;
+  for (; shown > changes.from; --shown) ListDelete(list, shown - 1);
+  for (const std::string& line : changes.lines) ListAdd(list, line), ++shown;
+  if (changes.selected >= 0) ListSelect(list, changes.selected);
+  ListShowLast(list);
+}
+
+void ShowTaskbar(TaskbarProgress& taskbar, const ProgressView& view) {
+  if (!view.skipped.lines.empty()) taskbar.FileSkipped();
+  if (view.stage == JobStage::kListing) taskbar.Listing();
+  if (view.stage == JobStage::kCopying) taskbar.Copying(view.done, view.total);
+  if (view.stage == JobStage::kEnded) taskbar.Clear();
+}
+
+void ShowButton(const ButtonState& button) {
+  HWND h = g_handles[kBackupButton];
+  if (button.enabled)
+    EnableControl(h);
+  else
+    DisableControl(h);
+  SetText(h, button.text);
+}
+
+// Takes what the job reported since the last look, on the job's message or the timer. A
+// message box runs a loop of its own, in which this runs again for what comes meanwhile.
+// Once the job's thread has ended, a close that is due waits for no modal window (Options,
+// a message box) to be open over this one.
+void ShowProgress(HWND form) {
+  MainJob& j = *g_main.job;
+  ProgressView view = j.progress.Take(j.seen);
+  j.stage = view.stage;
+  ShowList(g_handles[kStatusList], view.status, j.statusLines);
+  ShowList(g_handles[kSkippedList], view.skipped, j.skippedLines);
+  if (view.skippedLabel) SetText(g_handles[kSkippedLabel], *view.skippedLabel);
+  if (view.button) ShowButton(*view.button);
+  ShowTaskbar(j.taskbar, view);
+  for (const JobMessage& message : view.messages)
+    ShowMessage(form, message.text, kMessageCaption, message.flags);
+  if (view.stage == JobStage::kEnded) j.job.Join();
+  if (j.closeDue && !j.job.Running() && IsWindowEnabled(form)) CloseForm(form, j.job.ExitCode());
+}
+
+// The source folders the job backs up: the list's first NumDirs lines.
+std::vector<std::string> SourceFolders() {
+  std::vector<std::string> folders;
+  for (int i = 0; i < g_settings.NumDirs; ++i)
+    folders.push_back(ListGetText(g_handles[kSourceList], i));
+  return folders;
+}
+
+// The job starts once confirmed, from what the window and the settings hold now.
+void StartBackup(HWND form, bool silent) {
+  MainJob& j = *g_main.job;
+  JobInputs in = ReadJobInputs(SourceFolders(), GetText(g_handles[kDestinationBox]));
+  auto ask = [form](const std::string& text, unsigned flags) {
+    return ShowMessage(form, text, kMessageCaption, flags);
+  };
+  if (!silent && !ConfirmJob(in, ask)) return;
+  j.closeDue = silent;
+  // Without a thread nothing ran: a scheduled task must not read that as success.
+  if (!j.job.Start(in, silent) && silent) CloseForm(form, static_cast<int>(JobOutcome::kStopped));
+}
 
 std::vector<std::string> SourceLines() {
   std::vector<std::string> lines;
@@ -239,18 +192,33 @@ int OnDestination(int, HWND form, HWND, int) {
   return 0;
 }
 
-int OnClose(int, HWND form, HWND, int) {
-  // Close and Esc during a backup: the job cancels its copying and closes the window itself.
-  if (g_main.job.Running()) {
-    g_main.job.RequestClose();
-    return 0;
+// Close, Esc, the title bar, Alt+F4 and the system menu. During a backup the job's copying
+// is cancelled and the window closes once the job has ended. The program's exit code is
+// the last job's, however the window is closed.
+void Close(HWND form) {
+  MainJob& j = *g_main.job;
+  if (j.job.Running()) {
+    j.closeDue = true;
+    j.progress.Cancel(CancelLevel::kCopying);
+    return;
   }
-  CloseForm(form, g_main.job.ExitCode());
+  CloseForm(form, j.job.ExitCode());
+}
+
+int OnClose(int, HWND form, HWND, int) {
+  Close(form);
   return 0;
 }
 
-int OnBackup(int, HWND, HWND, int) {
-  g_main.job.Run();
+// While a job runs the button cancels its copying, the only phase that enables it. A job
+// that has just ended is taken in first, so the click starts the next one.
+int OnBackup(int, HWND form, HWND, int) {
+  ShowProgress(form);
+  if (!IsWindow(form)) return 0;
+  if (g_main.job->job.Running())
+    g_main.job->progress.Cancel(CancelLevel::kCopying);
+  else
+    StartBackup(form, false);
   return 0;
 }
 
@@ -294,7 +262,7 @@ int OnViewLog(int, HWND, HWND, int) {
 
 int OnLogCheckBox(int, HWND, HWND, int) {
   bool on = IsChecked(g_handles[kLogCheckBox]) != 0;
-  g_main.host.logging = on;
+  g_main.job->job.EnableLog(on);
   WriteSetting("LogFile", on ? "1" : "0");
   return 0;
 }
@@ -305,7 +273,7 @@ int OnHelp(int, HWND form, HWND, int) {
 }
 
 int OnOptions(int, HWND form, HWND, int) {
-  ShowOptionsWindow(form, !g_main.job.WorkerIdle());
+  ShowOptionsWindow(form, g_main.job->stage == JobStage::kCopying);
   return 0;
 }
 
@@ -320,7 +288,8 @@ const CommandRow kCommands[] = {
 int OnCreate(HWND form, LPARAM userData) {
   g_main.silentStarted = false;
   g_main.options = userData ? *reinterpret_cast<const StartOptions*>(userData) : StartOptions();
-  g_main.host.silent = false;
+  g_main.job = std::make_unique<MainJob>();
+  g_main.job->progress.OnChange([form] { PostMessageA(form, kProgressMessage, 0, 0); });
   if (g_main.options.settingsFile.empty())
     ResolveSettingsPath(g_main.options.local);
   else
@@ -328,9 +297,8 @@ int OnCreate(HWND form, LPARAM userData) {
   StoredSettings stored = LoadSettings();
   SetText(g_handles[kDestinationBox], stored.destination);
   SetChecked(g_handles[kLogCheckBox], stored.logFile);
-  g_main.host.logging = stored.logFile;
+  g_main.job->job.EnableLog(stored.logFile);
   for (const std::string& folder : stored.sources) ListAdd(g_handles[kSourceList], folder);
-  g_main.host.taskbar = std::make_unique<TaskbarProgress>();
   ChangeWindowMessageFilterEx(form, g_main.taskbarButtonCreated, MSGFLT_ALLOW, nullptr);
   SetTimer(form, kMainTimerId, kMainTimerPeriod, nullptr);
   if (g_main.options.silent) PostMessageA(form, kSilentStartMessage, 0, 0);
@@ -343,8 +311,7 @@ void OnSilentStart(HWND form) {
   if (g_main.silentStarted || !g_main.options.silent) return;
   g_main.silentStarted = true;
   if (IsWindowVisible(form)) ShowWindow(form, SW_MINIMIZE);
-  g_main.host.silent = true;
-  g_main.job.Run();
+  StartBackup(form, true);
 }
 
 LRESULT CALLBACK MainFormProc(HWND, UINT, WPARAM, LPARAM);
@@ -370,8 +337,10 @@ const FormDef kDef = {"FORM_STOWLY_FORM1_CLASS",
                       MainControlProc};
 
 LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == g_main.taskbarButtonCreated && message != 0 && g_main.host.taskbar) {
-    g_main.host.taskbar->Attach(ShellTaskbarButton(form));
+  // Nothing of the window's own runs before its creation has made its job.
+  if (!g_main.job) return FormProcedure(kDef, form, message, wParam, lParam);
+  if (message == g_main.taskbarButtonCreated && message != 0) {
+    g_main.job->taskbar.Attach(ShellTaskbarButton(form));
     return 0;
   }
   switch (message) {
@@ -379,25 +348,18 @@ LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lPa
       OnSilentStart(form);
       return 0;
     case kProgressMessage:
-      g_main.host.ShowProgress();
+      ShowProgress(form);
       return 0;
-    case kSkippedMessage:
-      return g_main.host.AddSkipped(reinterpret_cast<const char*>(lParam));
     case WM_TIMER:
-      if (wParam == kMainTimerId) g_main.job.WorkerEndCheck();
+      if (wParam == kMainTimerId) ShowProgress(form);
       break;
     case WM_CLOSE:
-      // The title bar, Alt+F4 and the system menu during a backup: as the Close button.
-      if (g_main.job.Running()) {
-        g_main.job.RequestClose();
-        return 0;
-      }
-      // The program's exit code is the last job's, however the window is closed.
-      CloseForm(form, g_main.job.ExitCode());
+      Close(form);
       return 0;
     case WM_DESTROY:
-      g_main.job.StopCopyingBeforeWindowsGo();
-      g_main.host.taskbar.reset();
+      // The job is stopped and waited for while the window can still be told of it.
+      g_main.job->job.Stop();
+      g_main.job->taskbar.Attach(nullptr);
       KillTimer(form, kMainTimerId);
       FormProcedure(kDef, form, message, wParam, lParam);
       PostQuitMessage(0);

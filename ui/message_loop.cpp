@@ -4,7 +4,6 @@
 
 HWND g_activeForm = nullptr;
 int g_formResult = 0;
-bool g_quitRequested = false;
 
 namespace {
 
@@ -42,7 +41,8 @@ void TranslateEscapeInMultilineEdit(MSG& msg) {
 
 int RunModalLoop(HWND form) {
   MSG msg;
-  while (!g_quitRequested && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+  BOOL got;
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
     if (!IsWindow(form)) break;
     TranslateEscapeInMultilineEdit(msg);
     HWND root = DialogRoot();
@@ -50,21 +50,8 @@ int RunModalLoop(HWND form) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+  if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
   int result = g_formResult;
   g_formResult = 0;
   return result;
-}
-
-void MessagePumpStep() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      g_quitRequested = true;
-      return;
-    }
-    if (!IsDialogMessageA(GetActiveWindow(), &msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-  }
 }
