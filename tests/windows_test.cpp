@@ -62,11 +62,23 @@ struct TestForm : BaseWindow<TestForm> {
 };
 
 TEST(Framework, EscapeInAMultilineEditAndTheModalResult) {
-  TestForm form;
-  Step escape = [](HWND window) { SetFocus(Item(window, 1001)), PostKey(VK_ESCAPE); };
+  static WNDPROC s_memoProcedure;
+  static std::vector<UINT> s_memoCommands;
+  Step escape = [](HWND window) {
+    HWND memo = Item(window, 1001);
+    auto record = [](HWND h, UINT m, WPARAM w, LPARAM l) {
+      if (m == WM_COMMAND) s_memoCommands.push_back(LOWORD(w));
+      return CallWindowProcA(s_memoProcedure, h, m, w, l);
+    };
+    s_memoProcedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+        memo, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(static_cast<WNDPROC>(record))));
+    SetFocus(memo), PostKey(VK_ESCAPE);
+  };
   Step click = [](HWND window) { Click(window, IDCANCEL); };
+  TestForm form;
   auto find = [&] { return form.Window(); };
   EXPECT_EQ(Scripted(find, {escape, click}, [&] { return LRESULT(form.ShowModal(nullptr)); }), 7);
+  EXPECT_EQ(s_memoCommands, std::vector<UINT>{IDCANCEL});
 }
 
 // --- The main window ---
