@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/fonts.h"
+
 // Colour arguments of a control row.
 struct ColorSpec {
   int useColors;
@@ -55,15 +57,6 @@ int WindowDpi(HWND window);
 SIZE FormOuterSize(const FormSpec& spec, int dpi);
 // The row's fixed identifier, or 1000 plus its position.
 int ControlId(const FormSpec& spec, int index);
-// One font for each font-spec text and DPI; table pixel heights are 96-DPI pixels.
-HFONT FontFromSpec(const std::string& spec, int dpi = 96);
-// An icon resource drawn at the given size, loaded once per size and kept for the life
-// of the process, as fonts are.
-HICON IconOfSize(const char* name, int width, int height);
-
-// Font specs shared by more than one form.
-inline constexpr const char* kStandardFont = "MS Sans Serif,-11,0,0,0,400,0,0,0,0,1,2,1,34";
-inline constexpr const char* kTahomaFont = "Tahoma,-12,0,0,0,400,0,0,0,0,3,2,1,34";
 
 class Form {
  public:
@@ -103,7 +96,6 @@ class Form {
   LRESULT OnCreate(WPARAM wParam, LPARAM lParam);
   LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
   LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
-  LRESULT OnClose(WPARAM wParam, LPARAM lParam);
   LRESULT ControlColors(UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam,
                                            LPARAM lParam);
