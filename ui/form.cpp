@@ -1,6 +1,7 @@
 #include "ui/form.h"
 
 #include <cstring>
+
 #include "ui/message_loop.h"
 
 namespace {
@@ -11,6 +12,30 @@ constexpr DWORD kFormStyle =
 constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE;
 constexpr int kTableDpi = 96;
 constexpr const char* kIconName = "IMAGE_EXTERNALHD";
+
+}  // namespace
+
+// Rounded to the nearest pixel, halves away from zero, as MulDiv does.
+int TablePx(int pixels, int dpi) { return MulDiv(pixels, dpi, kTableDpi); }
+
+namespace {
+
+// Edges, not sizes, are scaled, so controls that touch in the table touch at every scale.
+RECT TableRect(const ControlRow& row, int dpi) {
+  return {TablePx(row.x, dpi), TablePx(row.y, dpi), TablePx(row.x + row.width, dpi),
+          TablePx(row.y + row.height, dpi)};
+}
+
+// The table's outer sizes hold the 96-DPI frame; the client area is what scales.
+SIZE FormOuterSize(const FormSpec& spec, int dpi) {
+  DWORD style = kFormStyle | spec.style;
+  RECT frame = {};
+  AdjustWindowRectExForDpi(&frame, style, FALSE, kFormExStyle, kTableDpi);
+  RECT outer = {0, 0, TablePx(spec.width - (frame.right - frame.left), dpi),
+                TablePx(spec.height - (frame.bottom - frame.top), dpi)};
+  AdjustWindowRectExForDpi(&outer, style, FALSE, kFormExStyle, static_cast<UINT>(dpi));
+  return {outer.right - outer.left, outer.bottom - outer.top};
+}
 
 void SetFormIcons(HWND form, int dpi) {
   auto metric = [dpi](int index) { return GetSystemMetricsForDpi(index, static_cast<UINT>(dpi)); };
@@ -50,28 +75,9 @@ COLORREF ColorOf(bool system, COLORREF color) {
 
 }  // namespace
 
-// Rounded to the nearest pixel, halves away from zero, as MulDiv does.
-int TablePx(int pixels, int dpi) { return MulDiv(pixels, dpi, kTableDpi); }
-
-RECT TableRect(const ControlRow& row, int dpi) {
-  return {TablePx(row.x, dpi), TablePx(row.y, dpi), TablePx(row.x + row.width, dpi),
-          TablePx(row.y + row.height, dpi)};
-}
-
 int WindowDpi(HWND window) {
   UINT dpi = window ? GetDpiForWindow(window) : GetDpiForSystem();
   return dpi ? static_cast<int>(dpi) : kTableDpi;
-}
-
-// The table's outer sizes hold the 96-DPI frame; the client area is what scales.
-SIZE FormOuterSize(const FormSpec& spec, int dpi) {
-  DWORD style = kFormStyle | spec.style;
-  RECT frame = {};
-  AdjustWindowRectExForDpi(&frame, style, FALSE, kFormExStyle, kTableDpi);
-  RECT outer = {0, 0, TablePx(spec.width - (frame.right - frame.left), dpi),
-                TablePx(spec.height - (frame.bottom - frame.top), dpi)};
-  AdjustWindowRectExForDpi(&outer, style, FALSE, kFormExStyle, static_cast<UINT>(dpi));
-  return {outer.right - outer.left, outer.bottom - outer.top};
 }
 
 int ControlId(const FormSpec& spec, int index) {
@@ -249,9 +255,6 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
       return OnCreate(wParam, lParam);
-    case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_CLOSE) return SendMessageA(window_, WM_CLOSE, wParam, lParam);
-      break;
     case WM_SETFOCUS:
       if (IsWindow(lastFocus_)) SetFocus(lastFocus_);
       break;

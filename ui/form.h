@@ -47,14 +47,10 @@ struct FormSpec {
   int focusControl;  // position of the control that gets the focus after creation
 };
 
-// Table pixels are 96-DPI pixels. Edges, not sizes, are scaled, so controls that touch
-// in the table touch at every scale and never overlap.
+// Table pixels are 96-DPI pixels.
 int TablePx(int pixels, int dpi);
-RECT TableRect(const ControlRow& row, int dpi);
 // The DPI a window is laid out for (96 where the system cannot tell).
 int WindowDpi(HWND window);
-// The outer size of a form whose table size is its outer size at 96 DPI.
-SIZE FormOuterSize(const FormSpec& spec, int dpi);
 // The row's fixed identifier, or 1000 plus its position.
 int ControlId(const FormSpec& spec, int index);
 
