@@ -3,10 +3,8 @@
 // what every form does (controls, colours, DPI, focus, closing) to Form::HandleMessage.
 #pragma once
 #include <windows.h>
-#include <commctrl.h>
 
 #include <span>
-#include <string>
 #include <vector>
 
 #include "ui/fonts.h"
