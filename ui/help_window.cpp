@@ -95,8 +95,13 @@ std::string TopicText(LPARAM number) {
   return text;
 }
 
-const FormSpec kSpec = {"FORM_STOWLY_HELP_CLASS", "Stowly Help", 545,       391,
-                        WS_MINIMIZEBOX,           kControls,     kTopicTree};
+const FormSpec kSpec = {.className = "FORM_STOWLY_HELP_CLASS",
+                        .caption = "Stowly Help",
+                        .width = 545,
+                        .height = 391,
+                        .style = WS_MINIMIZEBOX,
+                        .controls = kControls,
+                        .focusControl = kTopicTree};
 
 }  // namespace
 

@@ -95,13 +95,13 @@ void OpenInNotepad(const std::string& path) {
   }
 }
 
-const FormSpec kSpec = {"FORM_STOWLY_FORM1_CLASS",
-                        "Stowly",
-                        483,
-                        476,
-                        WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX,
-                        kControls,
-                        kBackupButton};
+const FormSpec kSpec = {.className = "FORM_STOWLY_FORM1_CLASS",
+                        .caption = "Stowly",
+                        .width = 483,
+                        .height = 476,
+                        .style = WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX,
+                        .controls = kControls,
+                        .focusControl = kBackupButton};
 
 }  // namespace
 

@@ -104,8 +104,13 @@ int KeptDaysFromText(const std::string& text) {
   return days < 1 ? 1 : days > kMostKeptDays ? kMostKeptDays : days;
 }
 
-const FormSpec kSpec = {
-    "FORM_STOWLY_OPTIONS_CLASS", "Stowly Options", 365, 304, 0, kControls, kFullMirror};
+const FormSpec kSpec = {.className = "FORM_STOWLY_OPTIONS_CLASS",
+                        .caption = "Stowly Options",
+                        .width = 365,
+                        .height = 304,
+                        .style = 0,
+                        .controls = kControls,
+                        .focusControl = kFullMirror};
 
 }  // namespace
 
