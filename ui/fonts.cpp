@@ -1,7 +1,6 @@
 #include "ui/fonts.h"
 
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "engine/numbers.h"
@@ -75,11 +74,16 @@ HFONT MakeFont(const std::string& spec, int dpi) {
 
 // Fonts live for the whole process, one per distinct spec text and DPI.
 HFONT FontFromSpec(const std::string& spec, int dpi) {
-  static std::vector<std::pair<std::pair<std::string, int>, HFONT>> cache;
-  for (const auto& [key, font] : cache)
-    if (key.first == spec && key.second == dpi && font) return font;
+  struct Cached {
+    std::string spec;
+    int dpi;
+    HFONT font;
+  };
+  static std::vector<Cached> cache;
+  for (const Cached& c : cache)
+    if (c.spec == spec && c.dpi == dpi && c.font) return c.font;
   HFONT font = MakeFont(spec, dpi);
-  cache.push_back({{spec, dpi}, font});
+  cache.push_back({spec, dpi, font});
   return font;
 }
 
