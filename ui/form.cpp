@@ -1,5 +1,7 @@
 #include "ui/form.h"
 
+#include <commctrl.h>
+
 #include <cstring>
 
 #include "ui/message_loop.h"
@@ -62,9 +64,11 @@ void RegisterFormClass(const char* className, WNDPROC procedure, HINSTANCE insta
   RegisterClassExA(&wc);
 }
 
+bool IsEdit(const ControlRow& row) { return _stricmp(row.className, "Edit") == 0; }
+
 // An edit box takes its row's limit (0: the most) and draws its text without margins.
 void InitControl(HWND control, const ControlRow& row) {
-  if (_stricmp(row.className, "Edit") != 0) return;
+  if (!IsEdit(row)) return;
   SendMessageA(control, EM_LIMITTEXT, static_cast<WPARAM>(row.editLimit), 0);
   SendMessageA(control, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
 }
@@ -159,8 +163,6 @@ void Form::CreateControls(HINSTANCE instance, int dpi) {
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     ControlState& state = controls_[i];
     state.handle = control;
-    state.oldProcedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
-        control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Form::ControlProcedure)));
     if (HFONT font = row.font ? FontFromSpec(row.font, dpi) : nullptr)
       SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     if (row.colors.useColors && !row.colors.backIsSystem)
@@ -242,7 +244,7 @@ LRESULT Form::ControlColors(UINT message, WPARAM wParam, LPARAM lParam) {
   SetBkColor(dc, ColorOf(c->backIsSystem, c->back));
   HBRUSH result = c->backIsSystem ? GetSysColorBrush(static_cast<int>(c->back))
                                   : controls_[static_cast<size_t>(index)].ownBrush;
-  bool edit = _stricmp(spec_.controls[static_cast<size_t>(index)].className, "Edit") == 0;
+  bool edit = IsEdit(spec_.controls[static_cast<size_t>(index)]);
   SetBkMode(dc, edit ? OPAQUE : TRANSPARENT);
   if (edit && !IsWindowEnabled(child)) {
     SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
@@ -269,7 +271,16 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       // A modal loop notices its form is gone only at its next message: make sure one comes.
       if (modal_) PostMessageA(nullptr, WM_NULL, 0, 0);
       return 0;
+    case WM_COMMAND:
+      OnControlCommand(wParam, lParam);
+      break;
+    case WM_NOTIFY:
+      if (reinterpret_cast<NMHDR*>(lParam)->code == NM_SETFOCUS)
+        OnFocusTaken(reinterpret_cast<NMHDR*>(lParam)->hwndFrom);
+      break;
     case WM_NCDESTROY:
+      for (ControlState& state : controls_)
+        if (state.ownBrush) DeleteObject(state.ownBrush), state = {};
       SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
       window_ = nullptr, lastFocus_ = nullptr, modal_ = false;
       break;
@@ -284,22 +295,26 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(window_, message, wParam, lParam);
 }
 
-// Every control's own procedure runs after this: the selection an edit gets with the focus,
-// the control the form gives the focus back to, and the control's brush when it goes.
-LRESULT CALLBACK Form::ControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* form = reinterpret_cast<Form*>(GetWindowLongPtrA(GetParent(control), GWLP_USERDATA));
-  int index = form ? form->IndexOf(control) : -1;
-  if (index < 0) return DefWindowProcA(control, message, wParam, lParam);
-  ControlState& state = form->controls_[static_cast<size_t>(index)];
-  WNDPROC old = state.oldProcedure;
-  if (message == WM_SETFOCUS) {
-    bool all = form->spec_.controls[static_cast<size_t>(index)].selectAllOnFocus == 1;
-    SendMessageA(control, EM_SETSEL, all ? 0 : static_cast<WPARAM>(-1), all ? -1 : 0);
-    form->lastFocus_ = control;
-  } else if (message == WM_DESTROY) {
-    SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
-    if (state.ownBrush) DeleteObject(state.ownBrush);
-    state = {};
-  }
-  return CallWindowProcA(old, control, message, wParam, lParam);
+// A control took the focus: the form gives it back there when it is activated again, and an
+// edit shows all its text selected or none, as its row says.
+void Form::OnFocusTaken(HWND control) {
+  int index = IndexOf(control);
+  if (index < 0) return;
+  lastFocus_ = control;
+  const ControlRow& row = spec_.controls[static_cast<size_t>(index)];
+  if (!IsEdit(row)) return;
+  bool all = row.selectAllOnFocus == 1;
+  SendMessageA(control, EM_SETSEL, all ? 0 : static_cast<WPARAM>(-1), all ? -1 : 0);
+}
+
+// Each control tells its focus in a code of its class's own; statics take no focus.
+void Form::OnControlCommand(WPARAM wParam, LPARAM lParam) {
+  auto control = reinterpret_cast<HWND>(lParam);
+  int index = IndexOf(control);
+  if (index < 0) return;
+  const ControlRow& row = spec_.controls[static_cast<size_t>(index)];
+  WORD focus = IsEdit(row)                               ? EN_SETFOCUS
+               : _stricmp(row.className, "ListBox") == 0 ? LBN_SETFOCUS
+                                                         : BN_SETFOCUS;
+  if (HIWORD(wParam) == focus) OnFocusTaken(control);
 }

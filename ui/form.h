@@ -79,7 +79,6 @@ class Form {
  private:
   struct ControlState {
     HWND handle = nullptr;
-    WNDPROC oldProcedure = nullptr;
     HBRUSH ownBrush = nullptr;  // for a background that is no system colour
   };
 
@@ -91,8 +90,8 @@ class Form {
   LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
   LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
   LRESULT ControlColors(UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam,
-                                           LPARAM lParam);
+  void OnControlCommand(WPARAM wParam, LPARAM lParam);
+  void OnFocusTaken(HWND control);
 
   const FormSpec& spec_;
   WNDPROC procedure_;
