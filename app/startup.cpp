@@ -5,10 +5,7 @@
 
 #include "app/command_line.h"
 #include "engine/fs.h"
-#include "ui/form.h"
-#include "ui/help_window.h"
 #include "ui/main_window.h"
-#include "ui/options_window.h"
 
 namespace {
 
@@ -17,16 +14,9 @@ constexpr int kNoWindowExitCode = 3;  // as a job stopped before copying
 
 }  // namespace
 
-void AssignAllControlIds() {
-  AssignControlIds(MainFormDef());
-  AssignControlIds(OptionsFormDef());
-  AssignControlIds(HelpFormDef());
-}
-
 void PrepareWindowing() {
   INITCOMMONCONTROLSEX icc = {8, 0x7FFF};
   InitCommonControlsEx(&icc);
-  AssignAllControlIds();
 }
 
 int MainRoutine(HINSTANCE) {
@@ -39,14 +29,15 @@ int MainRoutine(HINSTANCE) {
   StartOptions options;
   options.silent = HasSwitch(switches, 'S');
   options.local = HasSwitch(switches, 'L');
-  LRESULT result = ShowForm(MainFormDef(), nullptr, 1, reinterpret_cast<LPARAM>(&options));
+  MainWindow window(options);
+  int result = window.ShowModal(nullptr);
   if (result == -1) {
     // Seen once under Wine while its desktop process was ending: a moment later it works.
     Sleep(kWindowRetryMs);
-    result = ShowForm(MainFormDef(), nullptr, 1, reinterpret_cast<LPARAM>(&options));
+    result = window.ShowModal(nullptr);
   }
   // Without a window no backup ran: a scheduled task must not read that as success.
-  int code = result == -1 ? kNoWindowExitCode : static_cast<int>(result);
+  int code = result == -1 ? kNoWindowExitCode : result;
   CoUninitialize();
   return code;
 }

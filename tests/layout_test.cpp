@@ -71,13 +71,13 @@ void ExpectTextFits(HWND control, const ControlRow& row, int dpi, std::string& s
 // Every control inside the client area at its table size (and place, at 96 DPI) in its
 // table font (heights in 96-DPI pixels), overlapping nothing but a frame around it; Tab
 // walks the tab stops in table order. Texts are measured when `substituted` is given.
-void ExpectLaidOut(HWND form, const FormDef& def, int dpi, std::string* substituted) {
+void ExpectLaidOut(HWND form, const FormSpec& def, int dpi, std::string* substituted) {
   RECT client = {};
   GetClientRect(form, &client);
   std::vector<int> tabStops, walked;
-  for (int i = 0; i < def.controlCount; ++i) {
-    const ControlRow& row = def.controls[i];
-    HWND a = GetDlgItem(form, def.vars->ids[i]);
+  for (int i = 0, count = static_cast<int>(def.controls.size()); i < count; ++i) {
+    const ControlRow& row = def.controls[static_cast<size_t>(i)];
+    HWND a = GetDlgItem(form, ControlId(def, i));
     RECT ra = RectIn(form, a);
     SCOPED_TRACE(std::string(row.className) + " \"" + row.text + "\"");
     EXPECT_TRUE(Contains(client, ra) &&
@@ -95,16 +95,17 @@ void ExpectLaidOut(HWND form, const FormDef& def, int dpi, std::string* substitu
                               lf.lfHeight == -MulDiv(-height, dpi, 96) && lf.lfWeight == weight &&
                               lf.lfItalic == italic && lf.lfUnderline == underline))
         << "drawn in " << lf.lfFaceName << " " << lf.lfHeight;
-    for (int j = i + 1; j < def.controlCount; ++j) {
-      HWND b = GetDlgItem(form, def.vars->ids[j]);
+    for (int j = i + 1; j < count; ++j) {
+      HWND b = GetDlgItem(form, ControlId(def, j));
       RECT rb = RectIn(form, b), both = {};
       bool framed = (ButtonKind(a) == BS_GROUPBOX && Contains(ra, rb)) ||
                     (ButtonKind(b) == BS_GROUPBOX && Contains(rb, ra));
-      EXPECT_TRUE(!IntersectRect(&both, &ra, &rb) || framed) << "overlaps " << def.controls[j].text;
+      EXPECT_TRUE(!IntersectRect(&both, &ra, &rb) || framed)
+          << "overlaps " << def.controls[static_cast<size_t>(j)].text;
     }
     // Of an option group only the checked option is a tab stop.
     if ((row.style & WS_TABSTOP) && (ButtonKind(a) != BS_AUTORADIOBUTTON || IsChecked(a)))
-      tabStops.push_back(def.vars->ids[i]);
+      tabStops.push_back(ControlId(def, i));
     if (substituted) ExpectTextFits(a, row, dpi, *substituted);
   }
   HWND first = GetNextDlgTabItem(form, nullptr, FALSE), at = first;
@@ -123,10 +124,13 @@ struct Layout : ::testing::Test {
 TEST_F(Layout, EveryFormHoldsItsControlsAtTheSystemDpi) {
   EXPECT_EQ(dpi_, GetDeviceCaps(GetDC(nullptr), LOGPIXELSY)) << "the program is DPI aware";
   // The options window is modal for the user; opened modeless here, from the same table.
-  const std::pair<const FormDef*, HWND> forms[] = {
-      {&MainFormDef(), main_},
-      {&OptionsFormDef(), reinterpret_cast<HWND>(ShowForm(OptionsFormDef(), main_, 0, 0))},
-      {&HelpFormDef(), ShowHelpWindow(main_)}};
+  OptionsWindow options(false);
+  options.Show(main_);
+  HelpWindow* help = HelpWindow::Open(main_);
+  ASSERT_TRUE(options.Window() && help);
+  const std::pair<const FormSpec*, HWND> forms[] = {{&Main().Spec(), main_},
+                                                    {&options.Spec(), options.Window()},
+                                                    {&help->Spec(), help->Window()}};
   std::string substituted;
   PumpFor(20);
   for (const auto& [def, form] : forms) {
@@ -144,11 +148,11 @@ TEST_F(Layout, EveryFormHoldsItsControlsAtTheSystemDpi) {
 }
 
 TEST_F(Layout, AWindowMovedToAnotherDpiLaysItselfOutAgainAndKeepsWhatItHeld) {
-  HWND list = MainControlHandle(kSourceList), box = MainControlHandle(kDestinationBox);
+  HWND list = Main().Control(kSourceList), box = Main().Control(kDestinationBox);
   ListAdd(list, "C:\\Data\\"), ListAdd(list, "D:\\Photos\\"), ListSelect(list, 1);
   SetText(box, "E:\\Backup\\");
-  SetFocus(MainControlHandle(kDelButton));
-  const RECT before = RectIn(main_, MainControlHandle(kViewLogButton));
+  SetFocus(Main().Control(kDelButton));
+  const RECT before = RectIn(main_, Main().Control(kViewLogButton));
   // Up from 100 %, down to it from any other scale: the screen holds either.
   for (int from = dpi_; int dpi : {dpi_ == 96 ? 144 : 96, dpi_}) {
     SCOPED_TRACE(dpi);
@@ -162,12 +166,12 @@ TEST_F(Layout, AWindowMovedToAnotherDpiLaysItselfOutAgainAndKeepsWhatItHeld) {
     GetWindowRect(main_, &taken);
     EXPECT_TRUE(EqualRect(&taken, &suggested)) << "the suggested rectangle is taken";
     // Texts are measured at the system DPI only: Wine picks bitmap strikes by it.
-    ExpectLaidOut(main_, MainFormDef(), dpi, nullptr);
+    ExpectLaidOut(main_, Main().Spec(), dpi, nullptr);
     EXPECT_TRUE(ListCount(list) == 2 && ListCurrent(list) == 1 && GetText(box) == "E:\\Backup\\" &&
-                GetFocus() == MainControlHandle(kDelButton));
+                GetFocus() == Main().Control(kDelButton));
     from = dpi;
   }
-  RECT after = RectIn(main_, MainControlHandle(kViewLogButton));
+  RECT after = RectIn(main_, Main().Control(kViewLogButton));
   EXPECT_TRUE(EqualRect(&before, &after)) << "back at the first DPI, back at the first place";
 }
 

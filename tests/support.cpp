@@ -4,11 +4,10 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "app/startup.h"
 #include "ui/dialogs.h"
-#include "ui/form.h"
-#include "ui/main_window.h"
 
 namespace {
 
@@ -25,6 +24,8 @@ class ProgramEnvironment : public ::testing::Environment {
     PrepareWindowing();
   }
 };
+
+std::unique_ptr<MainWindow> g_main;
 
 [[maybe_unused]] auto* const g_environment =
     ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
@@ -236,18 +237,25 @@ std::string InstallStowly(const std::string& folder, const std::string& ini) {
   return "\"" + folder + "Stowly.exe\"";
 }
 
-HWND OpenMainWindow(const std::string& iniPath) {
+MainWindow& ShowMainWindow(const StartOptions& options) {
   CloseMainWindow();
+  g_main = std::make_unique<MainWindow>(options);
+  g_main->Show(nullptr);
+  return *g_main;
+}
+
+MainWindow& Main() { return *g_main; }
+
+HWND OpenMainWindow(const std::string& iniPath) {
   StartOptions options;
   options.settingsFile = iniPath;
-  LRESULT made = ShowForm(MainFormDef(), nullptr, 0, reinterpret_cast<LPARAM>(&options));
-  if (made == -1 || !IsWindow(reinterpret_cast<HWND>(made))) return nullptr;
+  HWND made = ShowMainWindow(options).Window();
   PumpFor(20);
-  return reinterpret_cast<HWND>(made);
+  return made;
 }
 
 void CloseMainWindow() {
-  if (HWND form = MainWindow()) DestroyWindow(form);
+  g_main.reset();
   // Its quit request must not stop the next test's loops.
   MSG msg;
   while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {

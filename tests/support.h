@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/fs.h"
+#include "ui/main_window.h"
 
 using Files = std::map<std::string, std::string>;  // relative path -> content
 using Lines = std::vector<std::string>;
@@ -99,7 +100,11 @@ class ChildProcess {
 // The built exe with the given settings file beside it in folder; returns its quoted path.
 std::string InstallStowly(const std::string& folder, const std::string& ini);
 
-// Opens the real main window modeless with settings from iniPath; closes any still open.
+// Shows the real main window modeless; closes any still open. Main() is the window last
+// shown, until CloseMainWindow.
+MainWindow& ShowMainWindow(const StartOptions& options);
+MainWindow& Main();
+// Shows it with settings from iniPath and lets it take its first messages.
 HWND OpenMainWindow(const std::string& iniPath);
 void CloseMainWindow();
 

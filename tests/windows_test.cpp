@@ -10,7 +10,6 @@
 #include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
-#include "ui/message_loop.h"
 #include "ui/options_window.h"
 #include "ui/taskbar_progress.h"
 
@@ -20,8 +19,9 @@ using Step = std::function<void(HWND form)>;
 
 // A modal loop runs until its window is gone; a thread timer feeds it one step per tick,
 // so what a step posts (keys, characters) is handled by the real loop before the next.
-LRESULT Scripted(HWND (*find)(), std::vector<Step> steps, const std::function<LRESULT()>& run) {
-  static HWND (*s_find)();
+LRESULT Scripted(std::function<HWND()> find, std::vector<Step> steps,
+                 const std::function<LRESULT()>& run) {
+  static std::function<HWND()> s_find;
   static std::vector<Step> s_steps;
   static size_t s_next, s_idle;
   s_find = find, s_steps = std::move(steps), s_next = s_idle = 0;
@@ -41,50 +41,44 @@ void PostKey(WPARAM key) { PostMessageA(GetFocus(), WM_KEYDOWN, key, 1); }
 HWND Item(HWND form, int id) { return GetDlgItem(form, id); }
 void Click(HWND button) { SendMessageA(button, BM_CLICK, 0, 0); }
 void Click(HWND form, int id) { Click(Item(form, id)); }
+HWND MainControlHandle(MainControl control) { return Main().Control(control); }
 void Click(MainControl control) { Click(MainControlHandle(control)); }
 
 // --- The framework ---
 
-// A form of its own: every command row runs in table order and the first non-zero result
-// is the message's; Esc in a multi-line edit becomes the edit's Cancel command instead of
-// closing the form; the modal loop returns the closing result and resets it.
-enum { kCancelButton, kMemo, kTestCount };
-HWND g_testHandles[kTestCount];
-int g_testIds[kTestCount];
-FormVars g_testVars = {nullptr, g_testHandles, g_testIds};
-std::vector<UINT> g_memoCommands;
+// A form of its own: Esc in a multi-line edit becomes the edit's Cancel command instead of
+// closing the form; the modal loop returns what the form was closed with.
+enum { kCancelButton, kMemo };
 const ControlRow kTestControls[] = {
     {"Button", "Cancel", WS_TABSTOP, 0, 10, 10, 60, 24, kTahomaFont, kNoColors, IDCANCEL},
     {"Edit", "", WS_TABSTOP | ES_MULTILINE, 0, 10, 40, 100, 40, kTahomaFont, kWindowColors}};
-const CommandRow kTestCommands[] = {
-    {kCancelButton, BN_CLICKED, [](int, HWND, HWND, int) { return 0; }},
-    {kCancelButton, BN_CLICKED, [](int, HWND form, HWND, int) { return CloseForm(form, 7), 42; }}};
-const FormDef kTestDef = [] {
-  FormDef d = {};
-  d.className = "FORM_STOWLY_TEST_CLASS", d.caption = "Test", d.width = 200, d.height = 120;
-  d.controls = kTestControls, d.controlCount = kTestCount, d.focusControl = kMemo;
-  d.commands = kTestCommands, d.commandCount = 2, d.vars = &g_testVars;
-  d.formProc = [](HWND h, UINT m, WPARAM w, LPARAM l) {
-    return FormProcedure(kTestDef, h, m, w, l);
-  };
-  d.subclassProc = [](HWND h, UINT m, WPARAM w, LPARAM l) {
-    if (m == WM_COMMAND && h == g_testHandles[kMemo]) g_memoCommands.push_back(LOWORD(w));
-    return ControlProcedure(kTestDef, h, m, w, l);
-  };
-  return d;
-}();
+const FormSpec kTestSpec = {"FORM_STOWLY_TEST_CLASS", "Test", 200, 120, 0, kTestControls, kMemo};
+struct TestForm : BaseWindow<TestForm> {
+  TestForm() : BaseWindow(kTestSpec) {}
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) return Close(7), 0;
+    return Form::HandleMessage(message, wParam, lParam);
+  }
+};
 
-TEST(Framework, CommandRowsEscapeAndTheModalResult) {
-  AssignControlIds(kTestDef);
-  Step escape = [](HWND) { SetFocus(g_testHandles[kMemo]), PostKey(VK_ESCAPE); };
-  Step command = [](HWND form) {
-    auto button = reinterpret_cast<LPARAM>(g_testHandles[kCancelButton]);
-    EXPECT_EQ(SendMessageA(form, WM_COMMAND, IDCANCEL, button), 42);
+TEST(Framework, EscapeInAMultilineEditAndTheModalResult) {
+  static WNDPROC s_memoProcedure;
+  static std::vector<UINT> s_memoCommands;
+  Step escape = [](HWND window) {
+    HWND memo = Item(window, 1001);
+    auto record = [](HWND h, UINT m, WPARAM w, LPARAM l) {
+      if (m == WM_COMMAND) s_memoCommands.push_back(LOWORD(w));
+      return CallWindowProcA(s_memoProcedure, h, m, w, l);
+    };
+    s_memoProcedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+        memo, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(static_cast<WNDPROC>(record))));
+    SetFocus(memo), PostKey(VK_ESCAPE);
   };
-  auto form = [] { return g_testVars.form; };
-  EXPECT_EQ(Scripted(form, {escape, command}, [] { return ShowForm(kTestDef, nullptr, 1, 0); }), 7);
-  EXPECT_EQ(g_formResult, 0) << "the loop resets the result it returned";
-  EXPECT_EQ(g_memoCommands, std::vector<UINT>{IDCANCEL});
+  Step click = [](HWND window) { Click(window, IDCANCEL); };
+  TestForm form;
+  auto find = [&] { return form.Window(); };
+  EXPECT_EQ(Scripted(find, {escape, click}, [&] { return LRESULT(form.ShowModal(nullptr)); }), 7);
+  EXPECT_EQ(s_memoCommands, std::vector<UINT>{IDCANCEL});
 }
 
 // --- The main window ---
@@ -144,8 +138,7 @@ TEST_F(Windows, MainShowsItsJobsAndCancelsOrClosesOnlyOnceTheJobHasEnded) {
     EXPECT_EQ(log.back().rfind("CANCELED!  (", 0), 0u) << log.back();
     EXPECT_EQ(IsWindow(main_), !close);
   }
-  EXPECT_EQ(g_formResult, 2) << "the program's exit code is the cancelled job's";
-  g_formResult = 0;
+  EXPECT_EQ(Main().Result(), 2) << "the program's exit code is the cancelled job's";
 }
 
 TEST_F(Windows, MainAddAndDelKeepTheIniInStepWithTheList) {
@@ -209,16 +202,14 @@ TEST_F(Windows, FolderDialogOffersExistingFoldersAndSharesOnlyForTheDestination)
 // Opened on the Backup button; Esc ends the start-up loop and the program.
 TEST_F(Windows, MainOpensOnBackupAndEscapeQuits) {
   CloseMainWindow();
-  StartOptions options{false, true, ""};
-  Step escape = [](HWND) {
-    EXPECT_EQ(GetFocus(), MainControlHandle(kBackupButton));
+  MainWindow main({false, true, ""});
+  Step escape = [&](HWND) {
+    EXPECT_EQ(GetFocus(), main.Control(kBackupButton));
     PostKey(VK_ESCAPE);
   };
-  auto run = [&] {
-    return ShowForm(MainFormDef(), nullptr, 1, reinterpret_cast<LPARAM>(&options));
-  };
-  EXPECT_EQ(Scripted(MainWindow, {escape}, run), 0);
-  EXPECT_EQ(MainWindow(), nullptr);
+  auto find = [&] { return main.Window(); };
+  EXPECT_EQ(Scripted(find, {escape}, [&] { return LRESULT(main.ShowModal(nullptr)); }), 0);
+  EXPECT_EQ(main.Window(), nullptr);
   MSG msg;
   EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
@@ -229,17 +220,15 @@ TEST_F(Windows, ASilentRunMinimisesAShownWindowAndLeavesAHiddenOneHidden) {
   ASSERT_TRUE(WriteFileText(ini_, IniText({dir_ / "dst\\", {dir_ / "src\\"}})) &&
               MakeFiles(dir_ / "src\\", ManyFiles(20)) && MakeFiles(dir_ / "dst\\", {}));
   for (bool hidden : {true, false}) {
-    CloseMainWindow();
-    StartOptions options{true, false, ini_};
-    LRESULT form = ShowForm(MainFormDef(), nullptr, 0, reinterpret_cast<LPARAM>(&options));
-    if (hidden) ShowWindow(reinterpret_cast<HWND>(form), SW_HIDE);
+    HWND form = ShowMainWindow({true, false, ini_}).Window();
+    if (hidden) ShowWindow(form, SW_HIDE);
     static bool s_shown, s_iconic;
     s_shown = s_iconic = false;
     UINT_PTR timer = SetTimer(nullptr, 0, 5, [](HWND, UINT, UINT_PTR, DWORD) {
-      s_shown = s_shown || IsWindowVisible(MainWindow());
-      s_iconic = s_iconic || IsIconic(MainWindow());
+      s_shown = s_shown || IsWindowVisible(Main().Window());
+      s_iconic = s_iconic || IsIconic(Main().Window());
     });
-    EXPECT_TRUE(PumpUntil([] { return MainWindow() == nullptr; })) << "the run never ended";
+    EXPECT_TRUE(PumpUntil([] { return Main().Window() == nullptr; })) << "the run never ended";
     KillTimer(nullptr, timer);
     EXPECT_TRUE(s_shown == !hidden && s_iconic == !hidden) << hidden;
   }
@@ -297,7 +286,7 @@ int RunOptions(const std::string& words, bool copying = false) {
       EXPECT_TRUE(w[0] != '#' || ShownDays(form) == w.substr(1)) << ShownDays(form) << " shown";
       EXPECT_TRUE(w != "^" || GetFocus() == Item(form, IDCANCEL)) << "Tab from Ok skips Cancel";
     });
-  auto run = [&]() -> LRESULT { return ShowOptionsWindow(MainWindow(), copying); };
+  auto run = [&]() -> LRESULT { return ShowOptionsWindow(Main().Window(), copying); };
   return static_cast<int>(Scripted(OptionsForm, std::move(steps), run));
 }
 

@@ -1,41 +1,13 @@
-// The form framework. A form is data plus handlers: a FormDef names its class, caption,
-// size and style, its table of controls in creation order, its command and notify handler
-// tables and its create handler. The framework registers the class, creates the window
-// and its controls, dispatches messages to the handlers and runs the modal loop.
-//
-// Each form supplies its own window procedure and control subclass procedure, one line
-// each, that forward to FormProcedure and ControlProcedure with the form's FormDef.
+// Forms: one object per window, whose controls come from a table of rows. The object owns
+// its window; BaseWindow<T> routes the window's messages to T::HandleMessage, which leaves
+// what every form does (controls, colours, DPI, focus, closing) to Form::HandleMessage.
 #pragma once
 #include <windows.h>
-#include <commctrl.h>
 
-#include <string>
+#include <span>
+#include <vector>
 
-// Per-window record, stored under the window property "STOWLY_PTR".
-struct InstanceRecord {
-  WNDPROC OldWindowProc;
-  HWND Window;
-  HWND Owner;
-  int IsForm;
-  int IsModal;
-  HFONT Font;
-  int ControlIndex;
-  HWND LastFocus;
-  int SelectAllOnFocus;
-  int UseColors;
-  int ForeIsSystem;
-  int BackIsSystem;
-  HBRUSH BackBrush;
-  COLORREF ForeColor;
-  COLORREF BackColor;
-};
-
-using CreateHandler = int (*)(HWND form, LPARAM userData);
-using EventHandler = int (*)(int controlIndex, HWND form, HWND control, int controlId);
-using NotifyHandler = int (*)(int controlIndex, HWND form, NMHDR* header, LPARAM lParam);
-using MouseMoveHandler = int (*)(int controlIndex, HWND form, HWND control, WPARAM keyFlags, int x,
-                                 int y);
-using LayoutHandler = void (*)(HWND form, int dpi);
+#include "ui/fonts.h"
 
 // Colour arguments of a control row.
 struct ColorSpec {
@@ -63,83 +35,105 @@ struct ControlRow {
   int selectAllOnFocus = 0;  // edit boxes: select the whole text on focus
 };
 
-// Handler rows name their control by its position in the control table.
-struct CommandRow {
-  int control;
-  WORD code;
-  EventHandler handler;
-};
-struct NotifyRow {
-  int control;
-  UINT code;
-  NotifyHandler handler;
-};
-struct MouseMoveRow {
-  int control;
-  MouseMoveHandler handler;
-};
-
-// The form-level variables: the form's handle and, per control, identifier and handle.
-struct FormVars {
-  HWND form;
-  HWND* handles;
-  int* ids;
-};
-
-struct FormDef {
+struct FormSpec {
   const char* className;
   const char* caption;
-  int width, height;
-  DWORD style;  // besides WS_POPUP, WS_CAPTION, WS_SYSMENU, WS_CLIPSIBLINGS, WS_CLIPCHILDREN,
-                // WS_VISIBLE
-  const ControlRow* controls;
-  int controlCount;
-  const CommandRow* commands;
-  int commandCount;
-  const NotifyRow* notifies;
-  int notifyCount;
-  const MouseMoveRow* mouseMoves;
-  int mouseMoveCount;
-  CreateHandler onCreate;
+  int width, height;  // the outer size at 96 DPI
+  DWORD style;        // besides WS_POPUP, WS_CAPTION, WS_SYSMENU, WS_CLIPSIBLINGS, WS_CLIPCHILDREN,
+                      // WS_VISIBLE
+  std::span<const ControlRow> controls;
   int focusControl;  // position of the control that gets the focus after creation
-  FormVars* vars;
-  WNDPROC formProc;
-  WNDPROC subclassProc;
-  LayoutHandler onLayout = nullptr;  // after the controls were placed at a (new) DPI
 };
 
-// Table pixels are 96-DPI pixels. Edges, not sizes, are scaled, so controls that touch
-// in the table touch at every scale and never overlap.
+// Table pixels are 96-DPI pixels.
 int TablePx(int pixels, int dpi);
-RECT TableRect(const ControlRow& row, int dpi);
 // The DPI a window is laid out for (96 where the system cannot tell).
 int WindowDpi(HWND window);
-// The outer size of a form whose table size is its outer size at 96 DPI.
-SIZE FormOuterSize(const FormDef& def, int dpi);
-// Places every control of the form and gives it its font for the DPI.
-void LayOutControls(const FormDef& def, HWND form, int dpi);
+// The row's fixed identifier, or 1000 plus its position.
+int ControlId(const FormSpec& spec, int index);
 
-void AssignControlIds(const FormDef& def);
-LRESULT ShowForm(const FormDef& def, HWND parent, int modal, LPARAM userData);
-void CloseForm(HWND form, int result);
+class Form {
+ public:
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
 
-LRESULT FormProcedure(const FormDef& def, HWND form, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT ControlProcedure(const FormDef& def, HWND control, UINT message, WPARAM wParam,
-                         LPARAM lParam);
+  const FormSpec& Spec() const { return spec_; }
+  HWND Window() const { return window_; }
+  HWND Control(int index) const { return controls_[static_cast<size_t>(index)].handle; }
+  int Result() const { return result_; }  // what Close was given last
+  // Modeless; false when no window could be made.
+  bool Show(HWND parent);
+  // Over its owner, which is disabled meanwhile; what Close was given, or -1 without a window.
+  int ShowModal(HWND parent);
+  // Destroys the window, giving a modal form's owner back its input first.
+  void Close(int result);
 
-InstanceRecord* RecordOf(HWND window);
-InstanceRecord* SetupControl(HWND control, int subclass, int setFont, const char* fontSpec,
-                             int controlIndex, int useColors, int foreIsSystem, int backIsSystem,
-                             COLORREF foreColor, COLORREF backColor, HBRUSH brush,
-                             WNDPROC subclassProc);
-// One font for each font-spec text and DPI; table pixel heights are 96-DPI pixels.
-HFONT FontFromSpec(const std::string& spec, int dpi = 96);
-// An icon resource drawn at the given size, loaded once per size and kept for the life
-// of the process, as fonts are.
-HICON IconOfSize(const char* name, int width, int height);
+ protected:
+  Form(const FormSpec& spec, WNDPROC procedure);
+  ~Form();
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  // The form a window procedure is called for; its window is taken at WM_NCCREATE.
+  static Form* Attached(HWND window, UINT message, LPARAM lParam);
+  bool TearingDown() const { return tearingDown_; }
 
-// Font specs shared by more than one form.
-inline constexpr const char* kStandardFont = "MS Sans Serif,-11,0,0,0,400,0,0,0,0,1,2,1,34";
-inline constexpr const char* kTahomaFont = "Tahoma,-12,0,0,0,400,0,0,0,0,3,2,1,34";
+ private:
+  struct ControlState {
+    HWND handle = nullptr;
+    HBRUSH ownBrush = nullptr;  // for a background that is no system colour
+  };
 
-inline const HBRUSH kMakeBrush = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(-1));
+  bool Create(HWND parent);
+  void CreateControls(HINSTANCE instance, int dpi);
+  void LayOutControls(int dpi);
+  int IndexOf(HWND control) const;
+  LRESULT OnCreate(WPARAM wParam, LPARAM lParam);
+  LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
+  LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
+  LRESULT ControlColors(UINT message, WPARAM wParam, LPARAM lParam);
+  void OnControlCommand(WPARAM wParam, LPARAM lParam);
+  void OnFocusTaken(HWND control);
+
+  const FormSpec& spec_;
+  WNDPROC procedure_;
+  HWND window_ = nullptr;
+  std::vector<ControlState> controls_;
+  HWND lastFocus_ = nullptr;
+  bool modal_ = false;
+  bool tearingDown_ = false;
+  int result_ = 0;
+};
+
+// A form whose messages go to T::HandleMessage. Command rows name a control by its position
+// in the table, the notification code and the member that handles it.
+template <class T>
+class BaseWindow : public Form {
+ public:
+  struct CommandRow {
+    int control;
+    WORD code;
+    void (T::*handler)();
+  };
+
+ protected:
+  explicit BaseWindow(const FormSpec& spec) : Form(spec, WindowProcedure) {}
+
+  // Runs the row a WM_COMMAND names; false when no row does.
+  bool RunCommand(std::span<const CommandRow> rows, WPARAM wParam) {
+    for (const CommandRow& row : rows) {
+      if (ControlId(Spec(), row.control) != LOWORD(wParam) || row.code != HIWORD(wParam)) continue;
+      (static_cast<T*>(this)->*row.handler)();
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Form* form = Attached(window, message, lParam);
+    if (!form) return DefWindowProcA(window, message, wParam, lParam);
+    // While the base's destructor runs, T is gone already: only the base answers.
+    if (static_cast<BaseWindow*>(form)->TearingDown())
+      return static_cast<BaseWindow*>(form)->Form::HandleMessage(message, wParam, lParam);
+    return static_cast<T*>(form)->HandleMessage(message, wParam, lParam);
+  }
+};

@@ -2,7 +2,6 @@
 
 #include <shellapi.h>
 
-#include <iterator>
 #include <string>
 
 #include "res/maker.h"
@@ -23,10 +22,6 @@ enum HelpControl {
   kPicture,
   kHelpControlCount
 };
-
-HWND g_handles[kHelpControlCount];
-int g_ids[kHelpControlCount];
-FormVars g_vars = {nullptr, g_handles, g_ids};
 
 constexpr const char* kTahoma12 = kTahomaFont;
 constexpr const char* kTahoma12Underlined = "Tahoma,-12,0,0,0,400,0,1,0,0,3,2,1,34";
@@ -100,12 +95,28 @@ std::string TopicText(LPARAM number) {
   return text;
 }
 
-// Two help windows can be open at once; each handler works on the window it was called for.
-HWND Item(HWND form, HelpControl control) { return GetDlgItem(form, g_ids[control]); }
+const FormSpec kSpec = {.className = "FORM_STOWLY_HELP_CLASS",
+                        .caption = "Stowly Help",
+                        .width = 545,
+                        .height = 391,
+                        .style = WS_MINIMIZEBOX,
+                        .controls = kControls,
+                        .focusControl = kTopicTree};
+
+}  // namespace
+
+HelpWindow::HelpWindow() : BaseWindow(kSpec) {}
+
+HelpWindow* HelpWindow::Open(HWND parent) {
+  auto* help = new HelpWindow;
+  if (help->Show(parent)) return help;
+  delete help;
+  return nullptr;
+}
 
 // The picture shows the icon at the size its control has at the window's DPI.
-void OnLayout(HWND form, int) {
-  HWND picture = Item(form, kPicture);
+void HelpWindow::ShowIcon() {
+  HWND picture = Control(kPicture);
   RECT client = {};
   GetClientRect(picture, &client);
   HICON icon =
@@ -113,11 +124,11 @@ void OnLayout(HWND form, int) {
   SendMessageA(picture, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
 }
 
-int OnCreate(HWND form, LPARAM) {
-  HWND tree = Item(form, kTopicTree);
+void HelpWindow::FillTopics() {
+  HWND tree = Control(kTopicTree);
   TreeSetTextColor(tree, kTreeText);
   TreeSetBackColor(tree, kTreeBack);
-  SetText(Item(form, kVersionLabel), STOWLY_VERSION_TEXT);
+  SetText(Control(kVersionLabel), STOWLY_VERSION_TEXT);
 
   HTREEITEM overview = nullptr, instructions = nullptr;
   for (const Topic& topic : kTopics) {
@@ -128,66 +139,38 @@ int OnCreate(HWND form, LPARAM) {
   }
   TreeExpand(tree, instructions, 1);
   TreeSelect(tree, overview);
-  return 0;
 }
 
-int OnTopicChanged(int, HWND form, NMHDR* header, LPARAM) {
-  auto* change = reinterpret_cast<NMTREEVIEWA*>(header);
-  LPARAM topic = TreeGetData(header->hwndFrom, change->itemNew.hItem);
-  SetText(Item(form, kTopicText), TopicText(topic));
-  return 0;
-}
-
-int OnWebClicked(int, HWND, HWND, int) {
-  ShellExecuteA(nullptr, "", STOWLY_MAKER_WEB_URL, "", "", SW_SHOWNORMAL);
-  return 0;
-}
-
-int OnWebMouseMove(int, HWND, HWND, WPARAM, int, int) {
-  SetCursor(LoadCursorA(nullptr, IDC_HAND));
-  return 0;
-}
-
-const CommandRow kCommands[] = {{kWebLabel, STN_CLICKED, OnWebClicked}};
-const NotifyRow kNotifies[] = {{kTopicTree, TVN_SELCHANGEDA, OnTopicChanged}};
-const MouseMoveRow kMouseMoves[] = {{kWebLabel, OnWebMouseMove}};
-
-LRESULT CALLBACK HelpFormProc(HWND, UINT, WPARAM, LPARAM);
-LRESULT CALLBACK HelpControlProc(HWND, UINT, WPARAM, LPARAM);
-
-const FormDef kDef = {"FORM_STOWLY_HELP_CLASS",
-                      "Stowly Help",
-                      545,
-                      391,
-                      WS_MINIMIZEBOX,
-                      kControls,
-                      kHelpControlCount,
-                      kCommands,
-                      static_cast<int>(std::size(kCommands)),
-                      kNotifies,
-                      static_cast<int>(std::size(kNotifies)),
-                      kMouseMoves,
-                      static_cast<int>(std::size(kMouseMoves)),
-                      OnCreate,
-                      kTopicTree,
-                      &g_vars,
-                      HelpFormProc,
-                      HelpControlProc,
-                      OnLayout};
-
-LRESULT CALLBACK HelpFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
-  return FormProcedure(kDef, form, message, wParam, lParam);
-}
-
-LRESULT CALLBACK HelpControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ControlProcedure(kDef, control, message, wParam, lParam);
-}
-
-}  // namespace
-
-const FormDef& HelpFormDef() { return kDef; }
-
-HWND ShowHelpWindow(HWND parent) {
-  LRESULT made = ShowForm(kDef, parent, 0, 0);
-  return made == -1 ? nullptr : reinterpret_cast<HWND>(made);
+LRESULT HelpWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+    case WM_DPICHANGED: {
+      LRESULT result = Form::HandleMessage(message, wParam, lParam);
+      ShowIcon();
+      if (message == WM_CREATE) FillTopics();
+      return result;
+    }
+    case WM_NOTIFY: {
+      auto* change = reinterpret_cast<NMTREEVIEWA*>(lParam);
+      if (change->hdr.hwndFrom != Control(kTopicTree) || change->hdr.code != TVN_SELCHANGEDA) break;
+      SetText(Control(kTopicText),
+              TopicText(TreeGetData(Control(kTopicTree), change->itemNew.hItem)));
+      return 0;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == ControlId(kSpec, kWebLabel) && HIWORD(wParam) == STN_CLICKED)
+        ShellExecuteA(nullptr, "", STOWLY_MAKER_WEB_URL, "", "", SW_SHOWNORMAL);
+      break;
+    case WM_SETCURSOR:  // the web address is a link
+      if (reinterpret_cast<HWND>(wParam) != Control(kWebLabel)) break;
+      SetCursor(LoadCursorA(nullptr, IDC_HAND));
+      return TRUE;
+    case WM_NCDESTROY:
+      Form::HandleMessage(message, wParam, lParam);
+      delete this;
+      return 0;
+    default:
+      break;
+  }
+  return Form::HandleMessage(message, wParam, lParam);
 }

@@ -1,8 +1,5 @@
 #include "ui/main_window.h"
 
-#include <memory>
-
-#include "engine/backup_job.h"
 #include "engine/fs.h"
 #include "engine/settings.h"
 #include "ui/controls.h"
@@ -18,9 +15,8 @@ constexpr UINT kProgressMessage = WM_APP + 1;
 // Posted at creation with the S switch: a window started hidden is never painted.
 constexpr UINT kSilentStartMessage = WM_APP + 3;
 
-HWND g_handles[kMainControlCount];
-int g_ids[kMainControlCount];
-FormVars g_vars = {nullptr, g_handles, g_ids};
+constexpr UINT_PTR kTimerId = 1003;
+constexpr UINT kTimerPeriod = 500;
 
 constexpr const char* kStandard = kStandardFont;
 constexpr const char* kBold = "MS Sans Serif,-13,0,0,0,700,0,0,0,0,1,2,1,34";
@@ -53,30 +49,6 @@ const ControlRow kControls[kMainControlCount] = {
     {"Button", "View Log", kPush, 0, 218, 402, 78, 30, kStandard, kNoColors},
 };
 
-// What one main window owns besides its controls: its job, what the job reports, how much
-// of that the window shows already, and the taskbar button's progress.
-struct MainJob {
-  JobProgress progress;
-  BackupJob job{progress};
-  uint64_t seen = 0;  // the progress's last stamp the window shows
-  // The lines each list shows, counted here to spare the list a count at every change.
-  int statusLines = 0, skippedLines = 0;
-  JobStage stage = JobStage::kIdle;
-  // The window closes once the job has ended: a silent run, or a close asked for meanwhile.
-  bool closeDue = false;
-  TaskbarProgress taskbar;
-};
-
-// The window's own state: one per process, as the window is; a fresh job for each window.
-struct MainState {
-  bool silentStarted = false;
-  StartOptions options;
-  std::unique_ptr<MainJob> job;
-  // Sent by the shell once the window's taskbar button exists (again after a restart).
-  UINT taskbarButtonCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
-};
-MainState g_main;
-
 // A selection does not scroll a list without selections under every system: each change
 // scrolls the newest line into view itself.
 void ShowList(HWND list, const ListChanges& changes, int& shown) {
@@ -93,133 +65,6 @@ void ShowTaskbar(TaskbarProgress& taskbar, const ProgressView& view) {
   if (view.stage == JobStage::kListing) taskbar.Listing();
   if (view.stage == JobStage::kCopying) taskbar.Copying(view.done, view.total);
   if (view.stage == JobStage::kEnded) taskbar.Clear();
-}
-
-void ShowButton(const ButtonState& button) {
-  HWND h = g_handles[kBackupButton];
-  if (button.enabled)
-    EnableControl(h);
-  else
-    DisableControl(h);
-  SetText(h, button.text);
-}
-
-// Takes what the job reported since the last look, on the job's message or the timer. A
-// message box runs a loop of its own, in which this runs again for what comes meanwhile.
-// Once the job's thread has ended, a close that is due waits for no modal window (Options,
-// a message box) to be open over this one.
-void ShowProgress(HWND form) {
-  MainJob& j = *g_main.job;
-  ProgressView view = j.progress.Take(j.seen);
-  j.stage = view.stage;
-  ShowList(g_handles[kStatusList], view.status, j.statusLines);
-  ShowList(g_handles[kSkippedList], view.skipped, j.skippedLines);
-  if (view.skippedLabel) SetText(g_handles[kSkippedLabel], *view.skippedLabel);
-  if (view.button) ShowButton(*view.button);
-  ShowTaskbar(j.taskbar, view);
-  for (const JobMessage& message : view.messages)
-    ShowMessage(form, message.text, kMessageCaption, message.flags);
-  if (view.stage == JobStage::kEnded) j.job.Join();
-  if (j.closeDue && !j.job.Running() && IsWindowEnabled(form)) CloseForm(form, j.job.ExitCode());
-}
-
-// The source folders the job backs up: the list's first NumDirs lines.
-std::vector<std::string> SourceFolders() {
-  std::vector<std::string> folders;
-  for (int i = 0; i < g_settings.NumDirs; ++i)
-    folders.push_back(ListGetText(g_handles[kSourceList], i));
-  return folders;
-}
-
-// The job starts once confirmed, from what the window and the settings hold now.
-void StartBackup(HWND form, bool silent) {
-  MainJob& j = *g_main.job;
-  JobInputs in = ReadJobInputs(SourceFolders(), GetText(g_handles[kDestinationBox]));
-  auto ask = [form](const std::string& text, unsigned flags) {
-    return ShowMessage(form, text, kMessageCaption, flags);
-  };
-  if (!silent && !ConfirmJob(in, ask)) return;
-  j.closeDue = silent;
-  // Without a thread nothing ran: a scheduled task must not read that as success.
-  if (!j.job.Start(in, silent) && silent) CloseForm(form, static_cast<int>(JobOutcome::kStopped));
-}
-
-std::vector<std::string> SourceLines() {
-  std::vector<std::string> lines;
-  for (int i = 0, n = ListCount(g_handles[kSourceList]); i < n; ++i)
-    lines.push_back(ListGetText(g_handles[kSourceList], i));
-  return lines;
-}
-
-int OnAdd(int, HWND form, HWND, int) {
-  HWND list = g_handles[kSourceList];
-  std::string start = g_settings.NumDirs > 0 ? ListGetText(list, g_settings.NumDirs - 1) : "";
-  std::string folder = ChooseFolder(form, "Select Source Folder", start, FolderPlace::kDriveLetter);
-  if (folder.empty()) return 0;
-  if (folder.back() != '\\') folder += '\\';
-  for (int i = 0, n = ListCount(list); i < n; ++i) {
-    if (ListGetText(list, i) == folder) {
-      ShowMessage(form, "This folder is already in the list.");
-      return 0;
-    }
-  }
-  ListAdd(list, folder);
-  SaveSourcesAfterAdd(SourceLines());
-  return 0;
-}
-
-int OnDel(int, HWND form, HWND, int) {
-  HWND list = g_handles[kSourceList];
-  int selected = ListCurrent(list);
-  if (selected < 0) {
-    ShowMessage(form, "Please select source folder from list first.");
-    return 0;
-  }
-  ListDelete(list, selected);
-  SaveSourcesAfterDel(SourceLines());
-  return 0;
-}
-
-int OnDestination(int, HWND form, HWND, int) {
-  HWND box = g_handles[kDestinationBox];
-  std::string folder = ChooseFolder(form, "Select Destination Folder", GetText(box),
-                                    FolderPlace::kDriveLetterOrShare);
-  if (folder.empty()) return 0;
-  if (folder.back() != '\\') folder += '\\';
-  SetText(box, folder);
-  WriteSetting("DestinationFolder", folder);
-  SetLogFolder(folder);
-  return 0;
-}
-
-// Close, Esc, the title bar, Alt+F4 and the system menu. During a backup the job's copying
-// is cancelled and the window closes once the job has ended. The program's exit code is
-// the last job's, however the window is closed.
-void Close(HWND form) {
-  MainJob& j = *g_main.job;
-  if (j.job.Running()) {
-    j.closeDue = true;
-    j.progress.Cancel(CancelLevel::kCopying);
-    return;
-  }
-  CloseForm(form, j.job.ExitCode());
-}
-
-int OnClose(int, HWND form, HWND, int) {
-  Close(form);
-  return 0;
-}
-
-// While a job runs the button cancels its copying, the only phase that enables it. A job
-// that has just ended is taken in first, so the click starts the next one.
-int OnBackup(int, HWND form, HWND, int) {
-  ShowProgress(form);
-  if (!IsWindow(form)) return 0;
-  if (g_main.job->job.Running())
-    g_main.job->progress.Cancel(CancelLevel::kCopying);
-  else
-    StartBackup(form, false);
-  return 0;
 }
 
 std::wstring SystemFolder() {
@@ -250,136 +95,223 @@ void OpenInNotepad(const std::string& path) {
   }
 }
 
-int OnViewLog(int, HWND, HWND, int) {
+const FormSpec kSpec = {.className = "FORM_STOWLY_FORM1_CLASS",
+                        .caption = "Stowly",
+                        .width = 483,
+                        .height = 476,
+                        .style = WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX,
+                        .controls = kControls,
+                        .focusControl = kBackupButton};
+
+}  // namespace
+
+MainWindow::MainWindow(StartOptions options) : BaseWindow(kSpec), options_(std::move(options)) {}
+
+MainWindow::~MainWindow() {
+  if (IsWindow(Window())) DestroyWindow(Window());
+}
+
+void MainWindow::ShowButton(const ButtonState& button) {
+  HWND h = Control(kBackupButton);
+  if (button.enabled)
+    EnableControl(h);
+  else
+    DisableControl(h);
+  SetText(h, button.text);
+}
+
+// Takes what the job reported since the last look, on the job's message or the timer. A
+// message box runs a loop of its own, in which this runs again for what comes meanwhile.
+// Once the job's thread has ended, a close that is due waits for no modal window (Options,
+// a message box) to be open over this one.
+void MainWindow::ShowProgress() {
+  ProgressView view = progress_.Take(seen_);
+  stage_ = view.stage;
+  ShowList(Control(kStatusList), view.status, statusLines_);
+  ShowList(Control(kSkippedList), view.skipped, skippedLines_);
+  if (view.skippedLabel) SetText(Control(kSkippedLabel), *view.skippedLabel);
+  if (view.button) ShowButton(*view.button);
+  ShowTaskbar(taskbar_, view);
+  for (const JobMessage& message : view.messages)
+    ShowMessage(Window(), message.text, kMessageCaption, message.flags);
+  if (view.stage == JobStage::kEnded) job_.Join();
+  if (closeDue_ && !job_.Running() && IsWindowEnabled(Window())) Close(job_.ExitCode());
+}
+
+// The source list's first `count` lines; the job backs up the first NumDirs.
+std::vector<std::string> MainWindow::SourceLines(int count) const {
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) lines.push_back(ListGetText(Control(kSourceList), i));
+  return lines;
+}
+
+// The job starts once confirmed, from what the window and the settings hold now.
+void MainWindow::StartBackup(bool silent) {
+  JobInputs in = ReadJobInputs(SourceLines(g_settings.NumDirs), GetText(Control(kDestinationBox)));
+  auto ask = [this](const std::string& text, unsigned flags) {
+    return ShowMessage(Window(), text, kMessageCaption, flags);
+  };
+  if (!silent && !ConfirmJob(in, ask)) return;
+  closeDue_ = silent;
+  // Without a thread nothing ran: a scheduled task must not read that as success.
+  if (!job_.Start(in, silent) && silent) Close(static_cast<int>(JobOutcome::kStopped));
+}
+
+void MainWindow::OnAdd() {
+  HWND list = Control(kSourceList);
+  std::string start = g_settings.NumDirs > 0 ? ListGetText(list, g_settings.NumDirs - 1) : "";
+  std::string folder =
+      ChooseFolder(Window(), "Select Source Folder", start, FolderPlace::kDriveLetter);
+  if (folder.empty()) return;
+  if (folder.back() != '\\') folder += '\\';
+  for (int i = 0, n = ListCount(list); i < n; ++i) {
+    if (ListGetText(list, i) == folder) {
+      ShowMessage(Window(), "This folder is already in the list.");
+      return;
+    }
+  }
+  ListAdd(list, folder);
+  SaveSourcesAfterAdd(SourceLines(ListCount(list)));
+}
+
+void MainWindow::OnDel() {
+  HWND list = Control(kSourceList);
+  int selected = ListCurrent(list);
+  if (selected < 0) {
+    ShowMessage(Window(), "Please select source folder from list first.");
+    return;
+  }
+  ListDelete(list, selected);
+  SaveSourcesAfterDel(SourceLines(ListCount(list)));
+}
+
+void MainWindow::OnDestination() {
+  HWND box = Control(kDestinationBox);
+  std::string folder = ChooseFolder(Window(), "Select Destination Folder", GetText(box),
+                                    FolderPlace::kDriveLetterOrShare);
+  if (folder.empty()) return;
+  if (folder.back() != '\\') folder += '\\';
+  SetText(box, folder);
+  WriteSetting("DestinationFolder", folder);
+  SetLogFolder(folder);
+}
+
+// Close, Esc, the title bar, Alt+F4 and the system menu. During a backup the job's copying
+// is cancelled and the window closes once the job has ended. The program's exit code is
+// the last job's, however the window is closed.
+void MainWindow::OnClose() {
+  if (job_.Running()) {
+    closeDue_ = true;
+    progress_.Cancel(CancelLevel::kCopying);
+    return;
+  }
+  Close(job_.ExitCode());
+}
+
+// While a job runs the button cancels its copying, the only phase that enables it. A job
+// that has just ended is taken in first, so the click starts the next one.
+void MainWindow::OnBackup() {
+  ShowProgress();
+  if (!IsWindow(Window())) return;
+  if (job_.Running())
+    progress_.Cancel(CancelLevel::kCopying);
+  else
+    StartBackup(false);
+}
+
+void MainWindow::OnViewLog() {
   std::string path = LogFilePath();
   if (FileExists(path))
     OpenInNotepad(path);
   else
     ShowMessage(nullptr, "Sorry, no log file found!", "Dadiro Vodazo Status...",
                 MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
-  return 0;
 }
 
-int OnLogCheckBox(int, HWND, HWND, int) {
-  bool on = IsChecked(g_handles[kLogCheckBox]) != 0;
-  g_main.job->job.EnableLog(on);
+void MainWindow::OnLogCheckBox() {
+  bool on = IsChecked(Control(kLogCheckBox)) != 0;
+  job_.EnableLog(on);
   WriteSetting("LogFile", on ? "1" : "0");
-  return 0;
 }
 
-int OnHelp(int, HWND form, HWND, int) {
-  ShowHelpWindow(form);
-  return 0;
-}
+void MainWindow::OnHelp() { HelpWindow::Open(Window()); }
 
-int OnOptions(int, HWND form, HWND, int) {
-  ShowOptionsWindow(form, g_main.job->stage == JobStage::kCopying);
-  return 0;
-}
+void MainWindow::OnOptions() { ShowOptionsWindow(Window(), stage_ == JobStage::kCopying); }
 
-const CommandRow kCommands[] = {
-    {kAddButton, BN_CLICKED, OnAdd},         {kDestinationButton, BN_CLICKED, OnDestination},
-    {kCloseButton, BN_CLICKED, OnClose},     {kBackupButton, BN_CLICKED, OnBackup},
-    {kViewLogButton, BN_CLICKED, OnViewLog}, {kLogCheckBox, BN_CLICKED, OnLogCheckBox},
-    {kHelpButton, BN_CLICKED, OnHelp},       {kDelButton, BN_CLICKED, OnDel},
-    {kOptionsButton, BN_CLICKED, OnOptions},
+const MainWindow::CommandRow MainWindow::kCommands[] = {
+    {kAddButton, BN_CLICKED, &MainWindow::OnAdd},
+    {kDestinationButton, BN_CLICKED, &MainWindow::OnDestination},
+    {kCloseButton, BN_CLICKED, &MainWindow::OnClose},
+    {kBackupButton, BN_CLICKED, &MainWindow::OnBackup},
+    {kViewLogButton, BN_CLICKED, &MainWindow::OnViewLog},
+    {kLogCheckBox, BN_CLICKED, &MainWindow::OnLogCheckBox},
+    {kHelpButton, BN_CLICKED, &MainWindow::OnHelp},
+    {kDelButton, BN_CLICKED, &MainWindow::OnDel},
+    {kOptionsButton, BN_CLICKED, &MainWindow::OnOptions},
 };
 
-int OnCreate(HWND form, LPARAM userData) {
-  g_main.silentStarted = false;
-  g_main.options = userData ? *reinterpret_cast<const StartOptions*>(userData) : StartOptions();
-  g_main.job = std::make_unique<MainJob>();
-  g_main.job->progress.OnChange([form] { PostMessageA(form, kProgressMessage, 0, 0); });
-  if (g_main.options.settingsFile.empty())
-    ResolveSettingsPath(g_main.options.local);
+void MainWindow::OnCreate() {
+  HWND form = Window();
+  progress_.OnChange([form] { PostMessageA(form, kProgressMessage, 0, 0); });
+  if (options_.settingsFile.empty())
+    ResolveSettingsPath(options_.local);
   else
-    g_settings.settingsPath = g_main.options.settingsFile;
+    g_settings.settingsPath = options_.settingsFile;
   StoredSettings stored = LoadSettings();
-  SetText(g_handles[kDestinationBox], stored.destination);
-  SetChecked(g_handles[kLogCheckBox], stored.logFile);
-  g_main.job->job.EnableLog(stored.logFile);
-  for (const std::string& folder : stored.sources) ListAdd(g_handles[kSourceList], folder);
-  ChangeWindowMessageFilterEx(form, g_main.taskbarButtonCreated, MSGFLT_ALLOW, nullptr);
-  SetTimer(form, kMainTimerId, kMainTimerPeriod, nullptr);
-  if (g_main.options.silent) PostMessageA(form, kSilentStartMessage, 0, 0);
-  return 0;
+  SetText(Control(kDestinationBox), stored.destination);
+  SetChecked(Control(kLogCheckBox), stored.logFile);
+  job_.EnableLog(stored.logFile);
+  for (const std::string& folder : stored.sources) ListAdd(Control(kSourceList), folder);
+  ChangeWindowMessageFilterEx(form, taskbarButtonCreated_, MSGFLT_ALLOW, nullptr);
+  SetTimer(form, kTimerId, kTimerPeriod, nullptr);
+  if (options_.silent) PostMessageA(form, kSilentStartMessage, 0, 0);
 }
 
 // Runs the silent backup once, minimised when the window is shown at all; minimising a
 // window started hidden would show it.
-void OnSilentStart(HWND form) {
-  if (g_main.silentStarted || !g_main.options.silent) return;
-  g_main.silentStarted = true;
-  if (IsWindowVisible(form)) ShowWindow(form, SW_MINIMIZE);
-  StartBackup(form, true);
+void MainWindow::OnSilentStart() {
+  if (silentStarted_ || !options_.silent) return;
+  silentStarted_ = true;
+  if (IsWindowVisible(Window())) ShowWindow(Window(), SW_MINIMIZE);
+  StartBackup(true);
 }
 
-LRESULT CALLBACK MainFormProc(HWND, UINT, WPARAM, LPARAM);
-LRESULT CALLBACK MainControlProc(HWND, UINT, WPARAM, LPARAM);
-
-const FormDef kDef = {"FORM_STOWLY_FORM1_CLASS",
-                      "Stowly",
-                      483,
-                      476,
-                      WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX,
-                      kControls,
-                      kMainControlCount,
-                      kCommands,
-                      static_cast<int>(std::size(kCommands)),
-                      nullptr,
-                      0,
-                      nullptr,
-                      0,
-                      OnCreate,
-                      kBackupButton,
-                      &g_vars,
-                      MainFormProc,
-                      MainControlProc};
-
-LRESULT CALLBACK MainFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
-  // Nothing of the window's own runs before its creation has made its job.
-  if (!g_main.job) return FormProcedure(kDef, form, message, wParam, lParam);
-  if (message == g_main.taskbarButtonCreated && message != 0) {
-    g_main.job->taskbar.Attach(ShellTaskbarButton(form));
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == taskbarButtonCreated_ && message != 0) {
+    taskbar_.Attach(ShellTaskbarButton(Window()));
     return 0;
   }
   switch (message) {
+    case WM_CREATE: {
+      LRESULT result = Form::HandleMessage(message, wParam, lParam);
+      OnCreate();
+      return result;
+    }
     case kSilentStartMessage:
-      OnSilentStart(form);
+      OnSilentStart();
       return 0;
     case kProgressMessage:
-      ShowProgress(form);
+      ShowProgress();
       return 0;
     case WM_TIMER:
-      if (wParam == kMainTimerId) ShowProgress(form);
+      if (wParam == kTimerId) ShowProgress();
+      break;
+    case WM_COMMAND:
+      if (RunCommand(kCommands, wParam)) return 0;
       break;
     case WM_CLOSE:
-      Close(form);
+      OnClose();
       return 0;
     case WM_DESTROY:
       // The job is stopped and waited for while the window can still be told of it.
-      g_main.job->job.Stop();
-      g_main.job->taskbar.Attach(nullptr);
-      KillTimer(form, kMainTimerId);
-      FormProcedure(kDef, form, message, wParam, lParam);
+      job_.Stop();
+      taskbar_.Attach(nullptr);
+      KillTimer(Window(), kTimerId);
+      Form::HandleMessage(message, wParam, lParam);
       PostQuitMessage(0);
       return 0;
     default:
       break;
   }
-  return FormProcedure(kDef, form, message, wParam, lParam);
+  return Form::HandleMessage(message, wParam, lParam);
 }
-
-LRESULT CALLBACK MainControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ControlProcedure(kDef, control, message, wParam, lParam);
-}
-
-}  // namespace
-
-const FormDef& MainFormDef() { return kDef; }
-
-HWND MainWindow() { return g_vars.form; }
-
-HWND MainControlHandle(MainControl control) { return g_handles[control]; }
-
-int MainControlId(MainControl control) { return g_ids[control]; }

@@ -2,25 +2,14 @@
 
 #include <cstring>
 
-HWND g_activeForm = nullptr;
-int g_formResult = 0;
-
 namespace {
 
-// The window whose dialog keyboard handling applies: the active form, or the form that
-// holds it when a child window was activated.
+// The window whose dialog keyboard handling applies: the active window when it is a form.
 HWND DialogRoot() {
-  HWND root = g_activeForm;
-  while (root) {
-    LONG style = GetWindowLongA(root, GWL_STYLE);
-    LONG exStyle = GetWindowLongA(root, GWL_EXSTYLE);
-    if (!(style & WS_CHILD) || (exStyle & WS_EX_MDICHILD)) break;
-    char name[30] = {};
-    GetClassNameA(root, name, sizeof name);
-    if (strncmp(name, "FORM_", 5) == 0) break;
-    root = GetParent(root);
-  }
-  return root;
+  HWND root = GetActiveWindow();
+  char name[30] = {};
+  if (root) GetClassNameA(root, name, sizeof name);
+  return strncmp(name, "FORM_", 5) == 0 ? root : nullptr;
 }
 
 // Esc in a multi-line edit would be swallowed by the edit; hand it to the control as
@@ -39,7 +28,7 @@ void TranslateEscapeInMultilineEdit(MSG& msg) {
 
 }  // namespace
 
-int RunModalLoop(HWND form) {
+void RunModalLoop(HWND form) {
   MSG msg;
   BOOL got;
   while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
@@ -51,7 +40,4 @@ int RunModalLoop(HWND form) {
     DispatchMessageA(&msg);
   }
   if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
-  int result = g_formResult;
-  g_formResult = 0;
-  return result;
 }

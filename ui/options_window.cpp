@@ -28,10 +28,6 @@ enum OptionsControl {
   kOptionsControlCount
 };
 
-HWND g_handles[kOptionsControlCount];
-int g_ids[kOptionsControlCount];
-FormVars g_vars = {nullptr, g_handles, g_ids};
-
 constexpr const char* kStandard = kStandardFont;
 constexpr const char* kButtonFont = kTahomaFont;
 constexpr const char* kSeparatorFont = "Tahoma,-11,0,0,0,400,0,0,0,1,0,0,0,0";
@@ -73,9 +69,6 @@ const ControlRow kControls[kOptionsControlCount] = {
      IDCANCEL},
 };
 
-// Handlers find the controls of the window they were called for.
-HWND Item(HWND form, OptionsControl control) { return GetDlgItem(form, g_ids[control]); }
-
 // The size in MiB with up to 15 significant digits, never with an exponent: the number
 // parsing stops at the "e", so "9.5367431640625e-07" (one byte) would come back from an
 // untouched box as ten million bytes on Ok.
@@ -111,112 +104,88 @@ int KeptDaysFromText(const std::string& text) {
   return days < 1 ? 1 : days > kMostKeptDays ? kMostKeptDays : days;
 }
 
-int OnCreate(HWND form, LPARAM copying) {
-  SetChecked(Item(form, kDeleteFilesBox), g_settings.DeleteFiles == 1);
-  SetChecked(Item(form, kArchiveBitBox), g_settings.UseArchiveBit == 1);
-  SetChecked(Item(form, g_settings.FullMirror == 1 ? kFullMirror : kFastMirror), 1);
-  SetText(Item(form, kLogSizeBox), MiBText(g_settings.MaxLogSize));
-  const int days = g_settings.KeepVersions;
-  SetChecked(Item(form, kKeepVersionsBox), days > 0);
-  SetText(Item(form, kKeepDaysBox), NumberText(days > 0 ? days : kShownDaysWhenOff));
-  if (copying) DisableControl(Item(form, kOkButton));
-  return 0;
-}
-
-int OnCancel(int, HWND form, HWND, int) {
-  CloseForm(form, 0);
-  return 0;
-}
-
-// Enter reaches here as IDOK even while the Ok button is disabled, so the button's state
-// is what decides whether anything is stored.
-int OnOk(int, HWND form, HWND, int) {
-  if (!IsWindowEnabled(Item(form, kOkButton))) return 0;
-  g_settings.DeleteFiles = IsChecked(Item(form, kDeleteFilesBox));
-  WriteSetting("DeleteFiles", NumberText(g_settings.DeleteFiles));
-  g_settings.UseArchiveBit = IsChecked(Item(form, kArchiveBitBox));
-  WriteSetting("UseArchiveBit", NumberText(g_settings.UseArchiveBit));
-  if (IsChecked(Item(form, kFullMirror))) g_settings.FullMirror = 1;
-  if (IsChecked(Item(form, kFastMirror))) g_settings.FullMirror = 0;
-  WriteSetting("FullMirror", NumberText(g_settings.FullMirror));
-  g_settings.MaxLogSize = LogSizeFromText(GetText(Item(form, kLogSizeBox)));
-  WriteSetting("MaxLogSize", NumberText(g_settings.MaxLogSize));
-  g_settings.KeepVersions = IsChecked(Item(form, kKeepVersionsBox))
-                                ? KeptDaysFromText(GetText(Item(form, kKeepDaysBox)))
-                                : 0;
-  WriteSetting("KeepVersions", NumberText(g_settings.KeepVersions));
-  CloseForm(form, 1);
-  return 0;
-}
-
-// Without the archive bit, Fast Mirror cannot tell changed files apart.
-int OnArchiveBitClicked(int, HWND form, HWND, int) {
-  if (IsChecked(Item(form, kArchiveBitBox))) return 0;
-  SetChecked(Item(form, kFullMirror), 1);
-  SetChecked(Item(form, kFastMirror), 0);
-  return 0;
-}
-
-int OnFastMirrorClicked(int, HWND form, HWND, int) {
-  if (IsChecked(Item(form, kFastMirror))) SetChecked(Item(form, kArchiveBitBox), 1);
-  return 0;
-}
-
-int OnLogSizeKillFocus(int, HWND form, HWND, int) {
-  HWND box = Item(form, kLogSizeBox);
-  if (ParseNumber(GetText(box)) <= 0) SetText(box, "1");
-  return 0;
-}
-
-int OnKeepDaysKillFocus(int, HWND form, HWND, int) {
-  HWND box = Item(form, kKeepDaysBox);
-  SetText(box, NumberText(KeptDaysFromText(GetText(box))));
-  return 0;
-}
-
-const CommandRow kCommands[] = {
-    {kCancelButton, BN_CLICKED, OnCancel},
-    {kOkButton, BN_CLICKED, OnOk},
-    {kArchiveBitBox, BN_CLICKED, OnArchiveBitClicked},
-    {kFastMirror, BN_CLICKED, OnFastMirrorClicked},
-    {kLogSizeBox, EN_KILLFOCUS, OnLogSizeKillFocus},
-    {kKeepDaysBox, EN_KILLFOCUS, OnKeepDaysKillFocus},
-};
-
-LRESULT CALLBACK OptionsFormProc(HWND, UINT, WPARAM, LPARAM);
-LRESULT CALLBACK OptionsControlProc(HWND, UINT, WPARAM, LPARAM);
-
-const FormDef kDef = {"FORM_STOWLY_OPTIONS_CLASS",
-                      "Stowly Options",
-                      365,
-                      304,
-                      0,
-                      kControls,
-                      kOptionsControlCount,
-                      kCommands,
-                      static_cast<int>(std::size(kCommands)),
-                      nullptr,
-                      0,
-                      nullptr,
-                      0,
-                      OnCreate,
-                      kFullMirror,
-                      &g_vars,
-                      OptionsFormProc,
-                      OptionsControlProc};
-
-LRESULT CALLBACK OptionsFormProc(HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
-  return FormProcedure(kDef, form, message, wParam, lParam);
-}
-
-LRESULT CALLBACK OptionsControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ControlProcedure(kDef, control, message, wParam, lParam);
-}
+const FormSpec kSpec = {.className = "FORM_STOWLY_OPTIONS_CLASS",
+                        .caption = "Stowly Options",
+                        .width = 365,
+                        .height = 304,
+                        .style = 0,
+                        .controls = kControls,
+                        .focusControl = kFullMirror};
 
 }  // namespace
 
-const FormDef& OptionsFormDef() { return kDef; }
+OptionsWindow::OptionsWindow(bool copying) : BaseWindow(kSpec), copying_(copying) {}
+
+void OptionsWindow::ShowSettings() {
+  SetChecked(Control(kDeleteFilesBox), g_settings.DeleteFiles == 1);
+  SetChecked(Control(kArchiveBitBox), g_settings.UseArchiveBit == 1);
+  SetChecked(Control(g_settings.FullMirror == 1 ? kFullMirror : kFastMirror), 1);
+  SetText(Control(kLogSizeBox), MiBText(g_settings.MaxLogSize));
+  const int days = g_settings.KeepVersions;
+  SetChecked(Control(kKeepVersionsBox), days > 0);
+  SetText(Control(kKeepDaysBox), NumberText(days > 0 ? days : kShownDaysWhenOff));
+  if (copying_) DisableControl(Control(kOkButton));
+}
+
+void OptionsWindow::OnCancel() { Close(0); }
+
+// Enter reaches here as IDOK even while the Ok button is disabled, so the button's state
+// is what decides whether anything is stored.
+void OptionsWindow::OnOk() {
+  if (!IsWindowEnabled(Control(kOkButton))) return;
+  g_settings.DeleteFiles = IsChecked(Control(kDeleteFilesBox));
+  WriteSetting("DeleteFiles", NumberText(g_settings.DeleteFiles));
+  g_settings.UseArchiveBit = IsChecked(Control(kArchiveBitBox));
+  WriteSetting("UseArchiveBit", NumberText(g_settings.UseArchiveBit));
+  if (IsChecked(Control(kFullMirror))) g_settings.FullMirror = 1;
+  if (IsChecked(Control(kFastMirror))) g_settings.FullMirror = 0;
+  WriteSetting("FullMirror", NumberText(g_settings.FullMirror));
+  g_settings.MaxLogSize = LogSizeFromText(GetText(Control(kLogSizeBox)));
+  WriteSetting("MaxLogSize", NumberText(g_settings.MaxLogSize));
+  g_settings.KeepVersions =
+      IsChecked(Control(kKeepVersionsBox)) ? KeptDaysFromText(GetText(Control(kKeepDaysBox))) : 0;
+  WriteSetting("KeepVersions", NumberText(g_settings.KeepVersions));
+  Close(1);
+}
+
+// Without the archive bit, Fast Mirror cannot tell changed files apart.
+void OptionsWindow::OnArchiveBitClicked() {
+  if (IsChecked(Control(kArchiveBitBox))) return;
+  SetChecked(Control(kFullMirror), 1);
+  SetChecked(Control(kFastMirror), 0);
+}
+
+void OptionsWindow::OnFastMirrorClicked() {
+  if (IsChecked(Control(kFastMirror))) SetChecked(Control(kArchiveBitBox), 1);
+}
+
+void OptionsWindow::OnLogSizeKillFocus() {
+  HWND box = Control(kLogSizeBox);
+  if (ParseNumber(GetText(box)) <= 0) SetText(box, "1");
+}
+
+void OptionsWindow::OnKeepDaysKillFocus() {
+  HWND box = Control(kKeepDaysBox);
+  SetText(box, NumberText(KeptDaysFromText(GetText(box))));
+}
+
+const OptionsWindow::CommandRow OptionsWindow::kCommands[] = {
+    {kCancelButton, BN_CLICKED, &OptionsWindow::OnCancel},
+    {kOkButton, BN_CLICKED, &OptionsWindow::OnOk},
+    {kArchiveBitBox, BN_CLICKED, &OptionsWindow::OnArchiveBitClicked},
+    {kFastMirror, BN_CLICKED, &OptionsWindow::OnFastMirrorClicked},
+    {kLogSizeBox, EN_KILLFOCUS, &OptionsWindow::OnLogSizeKillFocus},
+    {kKeepDaysBox, EN_KILLFOCUS, &OptionsWindow::OnKeepDaysKillFocus},
+};
+
+LRESULT OptionsWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COMMAND && RunCommand(kCommands, wParam)) return 0;
+  LRESULT result = Form::HandleMessage(message, wParam, lParam);
+  if (message == WM_CREATE) ShowSettings();
+  return result;
+}
 
 int ShowOptionsWindow(HWND parent, bool copying) {
-  return static_cast<int>(ShowForm(kDef, parent, 1, copying ? 1 : 0));
+  OptionsWindow options(copying);
+  return options.ShowModal(parent);
 }
