@@ -182,7 +182,6 @@ FolderAnswer::FolderAnswer(std::string answerPath) : path(std::move(answerPath))
   static FolderAnswer* current;
   current = this;
   g_chooseFolderHook = [](HWND, const char* title, const std::string& start) {
-    ++current->calls;
     current->lastTitle = title;
     current->lastStart = start;
     return current->path;

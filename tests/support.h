@@ -34,9 +34,6 @@ Files ManyFiles(int n);  // f<i>.txt, each with its own content
 inline bool Has(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
-void PumpFor(int milliseconds);  // handles this thread's messages for that long
-// Handles messages until done (checked between them) or 60 s pass; whether it got done.
-bool PumpUntil(const std::function<bool()>& done);
 
 // A fresh empty folder (ending with a backslash) in the temp folder, removed when it goes.
 class ScratchDir {
@@ -81,7 +78,6 @@ struct FolderAnswer {
   explicit FolderAnswer(std::string path);
   ~FolderAnswer();
   std::string path, lastTitle, lastStart;
-  int calls = 0;
 };
 
 // A program started on this test program's desktop, ended when the object goes.
