@@ -41,8 +41,7 @@ void PostKey(WPARAM key) { PostMessageA(GetFocus(), WM_KEYDOWN, key, 1); }
 HWND Item(HWND form, int id) { return GetDlgItem(form, id); }
 void Click(HWND button) { SendMessageA(button, BM_CLICK, 0, 0); }
 void Click(HWND form, int id) { Click(Item(form, id)); }
-HWND MainControlHandle(MainControl control) { return Main().Control(control); }
-void Click(MainControl control) { Click(MainControlHandle(control)); }
+void Click(MainControl control) { Click(Main().Control(control)); }
 
 // --- The framework ---
 
@@ -108,7 +107,7 @@ TEST_F(Windows, MainShowsItsJobsAndCancelsOrClosesOnlyOnceTheJobHasEnded) {
     MakeFiles(DestinationPath(dst, sources.back()), {{"old", "x"}});
   }
   ASSERT_TRUE(WriteFileText(ini_, IniText({dst, sources})) && (main_ = OpenMainWindow(ini_)));
-  HWND status = MainControlHandle(kStatusList), button = MainControlHandle(kBackupButton);
+  HWND status = Main().Control(kStatusList), button = Main().Control(kBackupButton);
   MessageRecorder recorder(IDOK);
   Click(kBackupButton);
   ASSERT_TRUE(
@@ -142,7 +141,7 @@ TEST_F(Windows, MainShowsItsJobsAndCancelsOrClosesOnlyOnceTheJobHasEnded) {
 }
 
 TEST_F(Windows, MainAddAndDelKeepTheIniInStepWithTheList) {
-  HWND list = MainControlHandle(kSourceList);
+  HWND list = Main().Control(kSourceList);
   MessageRecorder messages;
   FolderAnswer answer("C:\\Data");
   Click(kAddButton);
@@ -182,8 +181,8 @@ TEST_F(Windows, MainStoresDestinationAndLogSwitchAtOnce) {
   Click(kLogCheckBox);
   EXPECT_EQ(Ini(), "[Main Settings]\r\nDestinationFolder=" + folder + "\r\nLogFile=0\r\n");
   ASSERT_TRUE(OpenMainWindow(ini_));
-  EXPECT_EQ(GetText(MainControlHandle(kDestinationBox)), folder);
-  EXPECT_FALSE(IsChecked(MainControlHandle(kLogCheckBox)));
+  EXPECT_EQ(GetText(Main().Control(kDestinationBox)), folder);
+  EXPECT_FALSE(IsChecked(Main().Control(kLogCheckBox)));
 }
 
 // Existing folders only; a path that begins with two backslashes, as a share's does, only
