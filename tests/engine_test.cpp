@@ -20,7 +20,6 @@
 namespace {
 
 using State = DestinationLock::State;
-const std::string kFinished = "FINISHED!  Backup is complete.";
 
 Lines Sorted(Lines v) {
   std::sort(v.begin(), v.end());

@@ -13,7 +13,6 @@
 
 namespace {
 
-const char* const kFinished = "FINISHED!  Backup is complete.";
 const char* const kClose = "Silent Mode - Close Program";
 const Files kSource = {{"a.txt", "alpha"}, {"sub\\b.txt", "bravo"}};
 const Config kFull = {"D:\\Backup\\", {"S:\\Data\\"}, 1, 0, 1};

@@ -16,6 +16,7 @@
 
 using Files = std::map<std::string, std::string>;  // relative path -> content
 using Lines = std::vector<std::string>;
+const std::string kFinished = "FINISHED!  Backup is complete.";  // a whole job's last line
 void RemoveTree(const std::string& folder);
 bool WriteFileText(const std::string& path, const std::string& content);
 std::string ReadFileText(const std::string& path);

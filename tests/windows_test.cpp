@@ -110,8 +110,7 @@ TEST_F(Windows, MainShowsItsJobsAndCancelsOrClosesOnlyOnceTheJobHasEnded) {
   HWND status = Main().Control(kStatusList), button = Main().Control(kBackupButton);
   MessageRecorder recorder(IDOK);
   Click(kBackupButton);
-  ASSERT_TRUE(
-      PumpUntil([&] { return ListGetText(status, 10) == "FINISHED!  Backup is complete."; }));
+  ASSERT_TRUE(PumpUntil([&] { return ListGetText(status, 10) == kFinished; }));
   ASSERT_EQ(ListCount(status), 11) << "the progress line is rewritten in place, never added";
   EXPECT_EQ((Lines{ListGetText(status, 8), ListGetText(status, 9)}),
             (Lines{"Getting list of files from source...51 Files Found",
