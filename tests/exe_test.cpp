@@ -50,10 +50,6 @@ class Exe : public ::testing::Test {
     MakeFiles("D:\\Backup\\", {});
   }
   int Run(const Config& config) { return RunSilently(dir / "app\\", IniText(config)); }
-  void ExpectOutsideWhole() {
-    EXPECT_EQ(ReadTree(outside), (Files{{"precious.txt", "not a backup"}}));
-    EXPECT_EQ(ReadTree("S:\\Data\\"), kSource);
-  }
 
   ScratchDir dir;
   std::string sroot = dir / "sdrive\\", droot = dir / "ddrive\\", outside = dir / "outside\\";
@@ -149,7 +145,8 @@ TEST_F(Exe, StoppedRunsEndOnTheirOwnAndSayWhy) {
       EXPECT_EQ(RunSilently(dir / "app\\", c.ini), c.exitCode);
     }
     EXPECT_TRUE(!c.logged || Log().back() == kClose);
-    ExpectOutsideWhole();
+    EXPECT_EQ(ReadTree(outside), (Files{{"precious.txt", "not a backup"}}));
+    EXPECT_EQ(ReadTree("S:\\Data\\"), kSource);
     Files left = ReadTree("D:\\Backup\\");
     for (const auto& [name, content] : inside) EXPECT_EQ(left[name], content) << name;
   }
