@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <set>
 
 #include "engine/path_identity.h"
 #include "tests/support.h"
@@ -78,14 +77,13 @@ TEST_F(Exe, SilentRunStartedHiddenBacksUpWithoutAPromptLogsEveryStepAndExitsWith
              "Backup Mode = Full Mirror, leaving Archive Bit alone on backed up files",
              "Checking Destination Folder...", "  Deleting D:\\Backup\\Data", "  ...Ok",
              "Getting list of files from source...", "  ...4 files found", "Copying Files..."}));
-  std::set<std::string> numbers, copied, expected;  // numbered in the order they were listed
-  for (size_t i = 8, at; i < 12; ++i) {
-    numbers.insert(texts[i].substr(0, at = texts[i].find("   Copying ")));
-    copied.insert(texts[i].substr(at));
-  }
+  Lines copied(texts.begin() + 8, texts.begin() + 12), expected;  // numbered as they were listed
+  for (size_t i = 0; i < copied.size(); ++i)
+    EXPECT_EQ(copied[i].substr(0, 3), std::string("  ") + static_cast<char>('1' + i)) << copied[i];
   for (const auto& [name, content] : source)
-    expected.insert("   Copying S:\\Data\\" + name + " -> D:\\Backup\\Data\\" + name);
-  EXPECT_EQ(numbers, (std::set<std::string>{"  1", "  2", "  3", "  4"}));
+    expected.push_back("   Copying S:\\Data\\" + name + " -> D:\\Backup\\Data\\" + name);
+  for (std::string& line : copied) line.erase(0, 3);
+  std::sort(copied.begin(), copied.end());
   EXPECT_EQ(copied, expected);
   EXPECT_EQ(Lines(texts.end() - 3, texts.end()),
             (Lines{"  ...4 of 4 Files copied - 0 Files skipped", kFinished, kClose}));
