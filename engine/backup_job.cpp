@@ -112,7 +112,7 @@ void BackupJob::CleanCopy(Sources& s, const std::string& path) {
 void BackupJob::ReportSkipped(const std::string& entry, int code) {
   int count = progress_.SkippedAdd(entry);
   progress_.SetSkippedLabel(Num(count) + " Skipped files - See log for details");
-  log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + entry);
+  log_.Write("  " + ErrorLine(code, entry));
 }
 
 void BackupJob::ReportLeftBehind(const std::string& entry, int code) {
@@ -251,7 +251,7 @@ void BackupJob::DeleteOrphans(Sources& s) {
         log_.Write("  Deleted " + entry);
       } else {
         ++orphanFailures_;
-        log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + entry);
+        log_.Write("  " + ErrorLine(code, entry));
       }
     }
     progress_.StatusReplaceLast(

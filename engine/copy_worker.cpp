@@ -61,7 +61,7 @@ void ReportFailure(CopyPhase& c, int n, const std::string& source, int code) {
   ++c.state.failed;
   int count = c.progress.SkippedAdd(source);
   c.progress.SetSkippedLabel(std::to_string(count) + " Skipped files - See log for details");
-  c.log.Write("  " + std::to_string(n) + "   Error - " + FailureMessage(code) + "  " + source);
+  c.log.Write("  " + std::to_string(n) + "   " + ErrorLine(code, source));
 }
 
 // The destination files of one run, by the name Windows gives them (letter case and

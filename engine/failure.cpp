@@ -87,3 +87,7 @@ std::string FailureMessage(int code) {
   const DWORD error = static_cast<DWORD>(code - kWin32ErrorBase);
   return UnknownErrorText(error, SystemMessage(error));
 }
+
+std::string ErrorLine(int code, const std::string& path) {
+  return "Error - " + FailureMessage(code) + "  " + path;
+}

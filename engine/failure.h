@@ -29,6 +29,8 @@ int LastFailureCode();
 // The code's message; for a Win32 error without a class, "Unknown error!" with the system's
 // message and the code.
 std::string FailureMessage(int code);
+// The log's error text for a path: "Error - <message>  <path>".
+std::string ErrorLine(int code, const std::string& path);
 // The system's own message for a Win32 error, as it gives it; empty when it has none.
 std::wstring SystemMessage(DWORD error);
 // "Unknown error! (message. Code n)", the message on one line without its closing period.

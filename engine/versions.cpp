@@ -97,8 +97,7 @@ void KeptVersions::Delete(const std::string& name, const std::string& line) {
   const std::string folder = root_ + name + "\\";
   TreeDeletion left = DeleteTreeWithoutLinks(folder);
   for (const std::string& link : left.links) log_.Write("  Link left in place: " + link);
-  for (const auto& [path, code] : left.failed)
-    log_.Write("  Error - " + std::string(FailureMessage(code)) + "  " + path);
+  for (const auto& [path, code] : left.failed) log_.Write("  " + ErrorLine(code, path));
   if (left.links.empty() && left.failed.empty()) log_.Write(line + folder);
 }
 
