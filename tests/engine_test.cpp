@@ -613,7 +613,7 @@ TEST_F(Job, StoppedMidCopyItFinishesTheFileInHandAndTheNextJobRunsNormally) {
 
 // Nothing outside the destination goes: not a drive root's other folders, not the current
 // folder a bare "K:" names; Fast Mirror of a drive root keeps the log it lists, whatever
-// slashes the destination is spelled with.
+// slashes the destination is spelled with, and kept versions stay.
 TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   std::string srcRoot = dir / "srcroot\\", dstRoot = dir / "dstroot\\", cwd = dir / "cwd\\";
   const Files source = {{"a.txt", "a"}, {"sub\\b.txt", "b"}};
@@ -639,6 +639,27 @@ TEST_F(Job, DriveRootsNeverLoseAnythingOutsideTheDestination) {
   Run({slashed, {from.root()}, 0, 1, 1});
   EXPECT_FALSE(Exists(dst + "orphan.txt"));
   EXPECT_TRUE(Has(Log(), "  Skipped Stowly Log File"));
+  // The drive root's copy is the whole destination, and its kept versions (links there too)
+  // stay whole in both modes.
+  const std::string versions = dst + kVersionsFolderName + "\\",
+                    kept = "  Previous versions kept in ";
+  const Files mine = {{"notes.txt", "mine"}, {DaysAgo(2) + "\\a.txt", "older a"}};
+  MakeFiles(versions, mine);
+  const bool linked = HostSymlink(versions + "link", cwd);
+  for (int fullMirror : {1, 0}) {
+    SCOPED_TRACE(fullMirror);
+    MakeFiles(dst, {{"stale.txt", "stale"}});
+    Run({dst, {from.root()}, fullMirror, 1, 1, 30});
+    EXPECT_TRUE(ReadFileText(dst + "a.txt") == "a" && !Exists(dst + "stale.txt"));
+    const std::string line = Last(2)[0];
+    EXPECT_EQ(ReadFileText(line.substr(kept.size()) + "stale.txt"), "stale") << line;
+  }
+  left = ReadTree(versions);
+  EXPECT_EQ(left.size(), mine.size() + 2) << "one stale.txt in each run's folder";
+  for (const auto& [name, content] : mine) EXPECT_EQ(left[name], content);
+  EXPECT_TRUE(!linked || Exists(versions + "link"));
+  EXPECT_EQ(ReadTree(cwd), (Files{{"sentinel.txt", "the current folder"}}));
+  RemoveTreeOnHost(dir.path());
 }
 
 // Replaced (changed) and removed copies move to the run's folder, unchanged and failed ones
@@ -670,33 +691,6 @@ TEST_F(Job, KeptVersionsHoldWhatARunReplacesOrRemovesAndNothingElse) {
     EXPECT_EQ(ReadTree(versions), expected);
     EXPECT_TRUE(Has(Log(), "  Deleted old versions " + versions + expired + "\\"));
   }
-}
-
-// A drive-root source's copy is the whole destination: its versions (and links there) stay.
-TEST_F(Job, ADriveRootSourceLeavesTheVersionsWhole) {
-  std::string root = dir / "root\\", out = dir / "out\\";
-  std::string versions = dst + kVersionsFolderName + "\\", kept = "  Previous versions kept in ";
-  const Files mine = {{"notes.txt", "mine"}, {DaysAgo(2) + "\\a.txt", "older a"}};
-  MakeFiles(root, {{"a.txt", "a"}});
-  MakeFiles(out, {{"o", "outside"}});
-  MakeFiles(versions, mine);
-  const bool linked = HostSymlink(versions + "link", out);
-  MappedDrive from('J', root);
-  ASSERT_TRUE(from.ready());
-  for (int fullMirror : {1, 0}) {
-    SCOPED_TRACE(fullMirror);
-    MakeFiles(dst, {{"stale.txt", "stale"}});
-    Run({dst, {from.root()}, fullMirror, 1, 1, 30});
-    EXPECT_TRUE(ReadFileText(dst + "a.txt") == "a" && !Exists(dst + "stale.txt"));
-    const std::string line = Last(2)[0];
-    EXPECT_EQ(ReadFileText(line.substr(kept.size()) + "stale.txt"), "stale") << line;
-  }
-  Files left = ReadTree(versions);
-  EXPECT_EQ(left.size(), mine.size() + 2) << "one stale.txt in each run's folder";
-  for (const auto& [name, content] : mine) EXPECT_EQ(left[name], content);
-  EXPECT_TRUE(!linked || Exists(versions + "link"));
-  EXPECT_EQ(ReadTree(out), (Files{{"o", "outside"}}));
-  RemoveTreeOnHost(dir.path());
 }
 
 }  // namespace
