@@ -1,13 +1,6 @@
 #include "ui/controls.h"
 
-namespace {
-
-std::string TrimNuls(std::string s) {
-  while (!s.empty() && s.back() == '\0') s.pop_back();
-  return s;
-}
-
-}  // namespace
+#include "engine/fs.h"
 
 void EnableControl(HWND h) {
   if (IsWindow(h)) EnableWindow(h, TRUE);
@@ -25,22 +18,25 @@ void SetChecked(HWND h, int on) {
   if (IsWindow(h)) SendMessageA(h, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
+// Texts go in and out wide: before Windows 10 1903 the A calls would pass a path through
+// the ANSI code page, and a name outside it would come back as "?".
 std::string GetText(HWND h) {
   if (!IsWindow(h)) return {};
-  int length = GetWindowTextLengthA(h);
+  int length = GetWindowTextLengthW(h);
   if (length <= 0) return {};
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  GetWindowTextA(h, text.data(), length + 1);
-  return TrimNuls(std::move(text));
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(h, text.data(), length + 1)));
+  return Utf8FromWide(text);
 }
 
 void SetText(HWND h, const std::string& text) {
-  if (IsWindow(h)) SetWindowTextA(h, text.c_str());
+  if (IsWindow(h)) SetWindowTextW(h, WideFromUtf8(text).c_str());
 }
 
 int ListAdd(HWND h, const std::string& text) {
   if (!IsWindow(h)) return -1;
-  return static_cast<int>(SendMessageA(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+  std::wstring wide = WideFromUtf8(text);
+  return static_cast<int>(SendMessageW(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str())));
 }
 
 int ListDelete(HWND h, int index) {
@@ -58,20 +54,22 @@ int ListCurrent(HWND h) {
 
 std::string ListGetText(HWND h, int index) {
   if (!IsWindow(h)) return {};
-  LRESULT length = SendMessageA(h, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+  LRESULT length = SendMessageW(h, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
   if (length == 0 || length == LB_ERR) return {};
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  if (SendMessageA(h, LB_GETTEXT, static_cast<WPARAM>(index),
-                   reinterpret_cast<LPARAM>(text.data())) == LB_ERR)
-    return {};
-  return TrimNuls(std::move(text));
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  LRESULT got = SendMessageW(h, LB_GETTEXT, static_cast<WPARAM>(index),
+                             reinterpret_cast<LPARAM>(text.data()));
+  if (got == LB_ERR) return {};
+  text.resize(static_cast<size_t>(got));
+  return Utf8FromWide(text);
 }
 
 void ListReplace(HWND h, int index, const std::string& text, LPARAM data) {
   if (!IsWindow(h)) return;
   SendMessageA(h, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
-  LRESULT at = SendMessageA(h, LB_INSERTSTRING, static_cast<WPARAM>(index),
-                            reinterpret_cast<LPARAM>(text.c_str()));
+  std::wstring wide = WideFromUtf8(text);
+  LRESULT at = SendMessageW(h, LB_INSERTSTRING, static_cast<WPARAM>(index),
+                            reinterpret_cast<LPARAM>(wide.c_str()));
   SendMessageA(h, LB_SETITEMDATA, static_cast<WPARAM>(at), data);
   SendMessageA(h, LB_SETCURSEL, static_cast<WPARAM>(at), 0);
 }

@@ -36,7 +36,7 @@ int CALLBACK FolderDialogCallback(HWND dialog, UINT message, LPARAM lParam, LPAR
 
 int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT flags) {
   if (g_messageBoxHook) return g_messageBoxHook(owner, text.c_str(), caption, flags);
-  return MessageBoxA(owner, text.c_str(), caption, flags);
+  return MessageBoxW(owner, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), flags);
 }
 
 bool FolderChoosable(const char* path, FolderPlace place) {

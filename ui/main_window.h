@@ -53,7 +53,6 @@ class MainWindow : public BaseWindow<MainWindow> {
   void ShowButton(const ButtonState& button);
   std::vector<std::string> SourceLines(int count) const;
   void StartBackup(bool silent);
-  void CloseOnceTheJobHasEnded();
   void OnAdd();
   void OnDel();
   void OnDestination();
