@@ -59,10 +59,9 @@ class Windows : public ::testing::Test {
 // newest in view in a list longer than its window); then Cancel while copying, and a close
 // (Esc, the title bar) that waits for the job and then closes with its exit code.
 TEST_F(Windows, MainShowsItsJobsAndCancelsOrClosesOnlyOnceTheJobHasEnded) {
-  const std::string big(32u << 20, 'b'), dst = dir_ / "dst\\",
-                                         copy = DestinationPath(dst, dir_ / "src\\");
+  const std::string dst = dir_ / "dst\\";
   std::vector<std::string> sources = {dir_ / "src\\"};
-  MakeFiles(sources[0] + "1big\\", {{"big.bin", big}});
+  MakeFiles(sources[0] + "1big\\", {{"big.bin", std::string(32u << 20, 'b')}});
   MakeFiles(sources[0] + "2many\\", ManyFiles(20));
   for (const char* name : {"a\\", "b\\", "c\\", "d\\", "e\\"}) {
     sources.push_back(dir_ / name);
@@ -93,8 +92,6 @@ TEST_F(Windows, MainShowsItsJobsAndCancelsOrClosesOnlyOnceTheJobHasEnded) {
       Click(kBackupButton);
     EXPECT_TRUE(IsWindow(main_)) << "the window waits for the job";
     ASSERT_TRUE(PumpUntil([&] { return !IsWindow(main_) || GetText(button) == "Backup"; }));
-    EXPECT_EQ(ReadFileText(copy + "1big\\big.bin").size(), big.size());
-    EXPECT_LT(ReadTree(copy + "2many\\").size(), 20u);
     Lines log = LogTexts(dst + "Stowly.log");
     EXPECT_EQ(log.back().rfind("CANCELED!  (", 0), 0u) << log.back();
     EXPECT_EQ(IsWindow(main_), !close);
