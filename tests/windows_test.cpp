@@ -293,8 +293,8 @@ TEST_F(Windows, OptionsShowAndStoreTheSettingsOnlyOnOk) {
 
 // Opened on the Backup button in the start-up loop. Each help window keeps its own topic,
 // shown under its title with lines ending in CR LF; Esc leaves a help window open, in its
-// tree as in its topic text (a multi-line edit would close it), and on the main window ends
-// the loop and the program.
+// tree as in its topic text (a multi-line edit would close it), and in a box of the main
+// window ends the loop and the program.
 TEST_F(Windows, HelpWindowsKeepTheirTopicsAndEscapeQuitsOnlyTheMainWindow) {
   constexpr int kTree = 1000, kTopicText = 1003;
   CloseMainWindow();
@@ -339,7 +339,7 @@ TEST_F(Windows, HelpWindowsKeepTheirTopicsAndEscapeQuitsOnlyTheMainWindow) {
     EXPECT_TRUE(IsWindow(first)) << "Esc closed a help window";
     SendMessageA(first, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_FALSE(IsWindow(first));
-    SetFocus(main.Control(kBackupButton)), PostKey(VK_ESCAPE);
+    SetFocus(main.Control(kDestinationBox)), PostKey(VK_ESCAPE);  // a single-line box
   };
   auto run = [&] { return LRESULT(main.ShowModal(nullptr)); };
   auto find = [&] { return main.Window(); };
