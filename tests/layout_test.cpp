@@ -1,6 +1,6 @@
 // One layout check over every form at the DPI of the prefix the tests run in: every control
 // inside the client area in its table font, no overlaps, tab order, every text within its
-// control in a crisp font; and a window moved to another DPI keeps all it held.
+// control in a crisp font; and the main window at another DPI.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -114,65 +114,59 @@ void ExpectLaidOut(HWND form, const FormSpec& def, int dpi, std::string* substit
   EXPECT_TRUE(walked == tabStops && at == first) << "Tab walks the tab stops in table order";
 }
 
-struct Layout : ::testing::Test {
-  ScratchDir dir_;
-  HWND main_ = OpenMainWindow(dir_ / "Stowly.ini");
-  int dpi_ = WindowDpi(main_);
-  ~Layout() override { CloseMainWindow(); }
-};
-
-TEST_F(Layout, EveryFormHoldsItsControlsAtTheSystemDpi) {
-  EXPECT_EQ(dpi_, GetDeviceCaps(GetDC(nullptr), LOGPIXELSY)) << "the program is DPI aware";
+// A window moved to another DPI lays itself out again and keeps what it held.
+TEST(Layout, EveryFormHoldsItsControlsAtTheSystemDpiAndTheMainOneAtAnother) {
+  ScratchDir dir;
+  HWND main = OpenMainWindow(dir / "Stowly.ini");
+  const int dpi = WindowDpi(main);
+  EXPECT_EQ(dpi, GetDeviceCaps(GetDC(nullptr), LOGPIXELSY)) << "the program is DPI aware";
   // The options window is modal for the user; opened modeless here, from the same table.
   OptionsWindow options(false);
-  options.Show(main_);
-  HelpWindow* help = HelpWindow::Open(main_);
+  options.Show(main);
+  HelpWindow* help = HelpWindow::Open(main);
   ASSERT_TRUE(options.Window() && help);
-  const std::pair<const FormSpec*, HWND> forms[] = {{&Main().Spec(), main_},
-                                                    {&options.Spec(), options.Window()},
-                                                    {&help->Spec(), help->Window()}};
+  const std::pair<const FormSpec*, HWND> forms[] = {
+      {&Main().Spec(), main}, {&options.Spec(), options.Window()}, {&help->Spec(), help->Window()}};
   std::string substituted;
   PumpFor(20);
   for (const auto& [def, form] : forms) {
     SCOPED_TRACE(def->className);
-    ExpectLaidOut(form, *def, dpi_, &substituted);
+    ExpectLaidOut(form, *def, dpi, &substituted);
     RECT outer = {};
     GetWindowRect(form, &outer);
-    EXPECT_TRUE(dpi_ != 96 || (outer.right - outer.left == def->width &&
-                               outer.bottom - outer.top == def->height));
-    if (form != main_) DestroyWindow(form);
+    EXPECT_TRUE(dpi != 96 || (outer.right - outer.left == def->width &&
+                              outer.bottom - outer.top == def->height));
+    if (form != main) DestroyWindow(form);
   }
-  if (!substituted.empty())
-    GTEST_SKIP() << "at " << dpi_ << " DPI these texts run over only under Wine, which lacks the "
-                 << "scalable face Windows draws them with:" << substituted;
-}
-
-TEST_F(Layout, AWindowMovedToAnotherDpiLaysItselfOutAgainAndKeepsWhatItHeld) {
   HWND list = Main().Control(kSourceList), box = Main().Control(kDestinationBox);
   ListAdd(list, "C:\\Data\\"), ListAdd(list, "D:\\Photos\\"), ListSelect(list, 1);
   SetText(box, "E:\\Backup\\");
   SetFocus(Main().Control(kDelButton));
-  const RECT before = RectIn(main_, Main().Control(kViewLogButton));
+  const RECT before = RectIn(main, Main().Control(kViewLogButton));
   // Up from 100 %, down to it from any other scale: the screen holds either.
-  for (int from = dpi_; int dpi : {dpi_ == 96 ? 144 : 96, dpi_}) {
-    SCOPED_TRACE(dpi);
+  for (int from = dpi; int to : {dpi == 96 ? 144 : 96, dpi}) {
+    SCOPED_TRACE(to);
     // The system's suggestion: the client area scaled, the frame as it is.
     RECT suggested = {}, client = {}, taken = {};
-    GetWindowRect(main_, &suggested);
-    GetClientRect(main_, &client);
-    suggested.right += MulDiv(client.right, dpi, from) - client.right;
-    suggested.bottom += MulDiv(client.bottom, dpi, from) - client.bottom;
-    SendMessageA(main_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
-    GetWindowRect(main_, &taken);
+    GetWindowRect(main, &suggested);
+    GetClientRect(main, &client);
+    suggested.right += MulDiv(client.right, to, from) - client.right;
+    suggested.bottom += MulDiv(client.bottom, to, from) - client.bottom;
+    SendMessageA(main, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
+    GetWindowRect(main, &taken);
     EXPECT_TRUE(EqualRect(&taken, &suggested)) << "the suggested rectangle is taken";
     // Texts are measured at the system DPI only: Wine picks bitmap strikes by it.
-    ExpectLaidOut(main_, Main().Spec(), dpi, nullptr);
+    ExpectLaidOut(main, Main().Spec(), to, nullptr);
     EXPECT_TRUE(ListCount(list) == 2 && ListCurrent(list) == 1 && GetText(box) == "E:\\Backup\\" &&
                 GetFocus() == Main().Control(kDelButton));
-    from = dpi;
+    from = to;
   }
-  RECT after = RectIn(main_, Main().Control(kViewLogButton));
+  RECT after = RectIn(main, Main().Control(kViewLogButton));
   EXPECT_TRUE(EqualRect(&before, &after)) << "back at the first DPI, back at the first place";
+  CloseMainWindow();
+  if (!substituted.empty())
+    GTEST_SKIP() << "at " << dpi << " DPI these texts run over only under Wine, which lacks the "
+                 << "scalable face Windows draws them with:" << substituted;
 }
 
 }  // namespace

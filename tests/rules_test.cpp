@@ -134,7 +134,7 @@ TEST(Rules, OnlyNameSurrogatesAreLinksOnlineOnlyFilesStayAndRefusedLinksAreNotFo
     EXPECT_EQ(ClassifyListingFailure(error, root, link), failure) << error << root << link;
 }
 
-TEST(Rules, LogLinesFailureMessagesAndNumbers) {
+TEST(Rules, LogLinesFailureMessagesNumbersAndSwitches) {
   // At midnight the date may be the new day's and the time the old day's.
   EXPECT_EQ(LogLine({2027, 1, 5, 1, 0, 0, 0, 0}, {2026, 12, 4, 31, 23, 59, 59, 999}, "x"),
             "01-01-2027   23:59:59   x\r\n");
@@ -174,6 +174,15 @@ TEST(Rules, LogLinesFailureMessagesAndNumbers) {
     numbers += NumberText(ParseNumber(text)) + " ";
   EXPECT_EQ(numbers, "2 4 -2 1 42 7 1 0 0 0 2147483647 -2147483648 ");
   EXPECT_EQ(RoundToInt32(ParseNumberValue("1.5MB") * 1048576), 1572864);
+  // Switches are found in the tail in any case, after a slash or a dash.
+  const std::tuple<const char*, char, bool> cases[] = {
+      {"x.exe -s", 'S', true},           {"x.exe s", 'S', false},
+      {"x.exe /LOG", 'L', true},         {"x.exe /L/S", 'S', true},
+      {"x.exe  -silent", 'S', true},     {"\"C:\\my -s dir\\x.exe\" /L", 'S', false},
+      {"\"C:\\a -l\\x.exe", 'L', false}, {"C:\\my-s\\x.exe /L", 'S', false},
+  };
+  for (const auto& [line, letter, on] : cases)
+    EXPECT_EQ(HasSwitch(BuildSwitchText(CommandTail(line)), letter), on) << line;
 }
 
 // --- The settings store ---
@@ -246,7 +255,7 @@ TEST(Settings, EitherEncodingLoadsAndTheNextWriteStoresUtf8) {
   }
 }
 
-TEST(Settings, WritesChangeOneKeyAndKeepTheRestOfTheFile) {
+TEST(Settings, WritesChangeOneKeyAndKeepTheRestOfTheFileInEitherPlace) {
   const std::tuple<const char*, const char*, const char*> cases[] = {
       // before, value, after
       {"", "1", "[Main Settings]\r\nNumDirs=1\r\n"},
@@ -267,9 +276,7 @@ TEST(Settings, WritesChangeOneKeyAndKeepTheRestOfTheFile) {
         << before;
   }
   EXPECT_EQ(ReadSetting("x", ""), "y") << "key names ignore case";
-}
-
-TEST(Settings, LocalModeCreatesNoUserFolder) {
+  // Local mode creates no user folder.
   char appData[MAX_PATH] = {};
   SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE);
   const std::string company = std::string(appData) + "\\Quenvar";
@@ -277,17 +284,6 @@ TEST(Settings, LocalModeCreatesNoUserFolder) {
   EXPECT_TRUE(ResolveSettingsPath(true) == ExeFolder() + "Stowly.ini" && !Exists(company));
   EXPECT_TRUE(ResolveSettingsPath(false) == company + "\\Stowly\\Stowly.ini" &&
               Exists(company + "\\Stowly"));
-}
-
-TEST(Parsing, SwitchesAreSubstringsOfTheTailInAnyCaseWithSlashOrDash) {
-  const std::tuple<const char*, char, bool> cases[] = {
-      {"x.exe -s", 'S', true},           {"x.exe s", 'S', false},
-      {"x.exe /LOG", 'L', true},         {"x.exe /L/S", 'S', true},
-      {"x.exe  -silent", 'S', true},     {"\"C:\\my -s dir\\x.exe\" /L", 'S', false},
-      {"\"C:\\a -l\\x.exe", 'L', false}, {"C:\\my-s\\x.exe /L", 'S', false},
-  };
-  for (const auto& [line, letter, on] : cases)
-    EXPECT_EQ(HasSwitch(BuildSwitchText(CommandTail(line)), letter), on) << line;
 }
 
 }  // namespace
