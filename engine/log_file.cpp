@@ -31,12 +31,12 @@ bool AppendWhole(HANDLE file, const std::string& text) {
 
 }  // namespace
 
-std::string LogLine(const SYSTEMTIME& date, const SYSTEMTIME& time, const std::string& text) {
+std::string LogLine(const SYSTEMTIME& now, const std::string& text) {
   char stamp[40];
   std::snprintf(stamp, sizeof stamp, "%02u-%02u-%04u   %02u:%02u:%02u   ",
-                static_cast<unsigned>(date.wMonth), static_cast<unsigned>(date.wDay),
-                static_cast<unsigned>(date.wYear), static_cast<unsigned>(time.wHour),
-                static_cast<unsigned>(time.wMinute), static_cast<unsigned>(time.wSecond));
+                static_cast<unsigned>(now.wMonth), static_cast<unsigned>(now.wDay),
+                static_cast<unsigned>(now.wYear), static_cast<unsigned>(now.wHour),
+                static_cast<unsigned>(now.wMinute), static_cast<unsigned>(now.wSecond));
   return stamp + text + "\r\n";
 }
 
@@ -81,10 +81,9 @@ void LogWriter::WriteWaiting() {
 void LogWriter::Write(const std::string& text) {
   if (!enabled_) return;
   std::lock_guard<std::mutex> hold(lock_);
-  SYSTEMTIME date, time;
-  GetLocalTime(&date);
-  GetLocalTime(&time);
-  Keep(LogLine(date, time, text));
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  Keep(LogLine(now, text));
   WriteWaiting();
 }
 

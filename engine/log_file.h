@@ -9,8 +9,9 @@
 
 #include "engine/fs.h"
 
-// "MM-DD-YYYY   HH:MM:SS   text" followed by CR LF.
-std::string LogLine(const SYSTEMTIME& date, const SYSTEMTIME& time, const std::string& text);
+// "MM-DD-YYYY   HH:MM:SS   text" followed by CR LF, date and time from one reading of the
+// clock: two readings could straddle midnight and stamp a line a whole day off.
+std::string LogLine(const SYSTEMTIME& now, const std::string& text);
 
 // Appends dated lines to the log file while it is enabled ("Create Log File", which the
 // window may switch while a job writes); one per job. The file stays
