@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "ui/message_loop.h"
@@ -73,8 +74,15 @@ void InitControl(HWND control, const ControlRow& row) {
   SendMessageA(control, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
 }
 
-COLORREF ColorOf(bool system, COLORREF color) {
-  return system ? GetSysColor(static_cast<int>(color)) : color;
+COLORREF ColorValue(COLORREF color) {
+  return color & kSystemColorBit ? GetSysColor(static_cast<int>(color & ~kSystemColorBit)) : color;
+}
+
+// A colour that is no system colour paints with the DC's own brush, set to it.
+HBRUSH BrushOf(HDC dc, COLORREF color) {
+  if (color & kSystemColorBit) return GetSysColorBrush(static_cast<int>(color & ~kSystemColorBit));
+  SetDCBrushColor(dc, color);
+  return static_cast<HBRUSH>(GetStockObject(DC_BRUSH));
 }
 
 }  // namespace
@@ -161,12 +169,9 @@ void Form::CreateControls(HINSTANCE instance, int dpi) {
         CreateWindowExA(row.exStyle, row.className, row.text, row.style | WS_CHILD | WS_VISIBLE,
                         r.left, r.top, r.right - r.left, r.bottom - r.top, window_,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    ControlState& state = controls_[i];
-    state.handle = control;
+    controls_[i] = control;
     if (HFONT font = row.font ? FontFromSpec(row.font, dpi) : nullptr)
       SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    if (row.colors.useColors && !row.colors.backIsSystem)
-      state.ownBrush = CreateSolidBrush(row.colors.back);
     InitControl(control, row);
   }
   if (spec_.focusControl >= 0 && static_cast<size_t>(spec_.focusControl) < controls_.size())
@@ -176,7 +181,7 @@ void Form::CreateControls(HINSTANCE instance, int dpi) {
 void Form::LayOutControls(int dpi) {
   for (size_t i = 0; i < controls_.size(); ++i) {
     const ControlRow& row = spec_.controls[i];
-    HWND control = controls_[i].handle;
+    HWND control = controls_[i];
     if (!control) continue;
     RECT r = TableRect(row, dpi);
     SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
@@ -188,9 +193,8 @@ void Form::LayOutControls(int dpi) {
 }
 
 int Form::IndexOf(HWND control) const {
-  for (size_t i = 0; control && i < controls_.size(); ++i)
-    if (controls_[i].handle == control) return static_cast<int>(i);
-  return -1;
+  auto at = std::find(controls_.begin(), controls_.end(), control);
+  return control && at != controls_.end() ? static_cast<int>(at - controls_.begin()) : -1;
 }
 
 LRESULT Form::OnCreate(WPARAM wParam, LPARAM lParam) {
@@ -233,24 +237,20 @@ LRESULT Form::OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam) {
   return result;
 }
 
+// Edits are opaque and keep the face colour while disabled; other texts lie on the back.
 LRESULT Form::ControlColors(UINT message, WPARAM wParam, LPARAM lParam) {
-  HDC dc = reinterpret_cast<HDC>(wParam);
-  HWND child = reinterpret_cast<HWND>(lParam);
+  auto dc = reinterpret_cast<HDC>(wParam);
+  auto child = reinterpret_cast<HWND>(lParam);
   int index = IndexOf(child);
-  if (index < 0) index = IndexOf(GetFocus());
-  const ColorSpec* c = index < 0 ? nullptr : &spec_.controls[static_cast<size_t>(index)].colors;
-  if (!c || !c->useColors) return DefWindowProcA(window_, message, wParam, lParam);
-  SetTextColor(dc, ColorOf(c->foreIsSystem, c->fore));
-  SetBkColor(dc, ColorOf(c->backIsSystem, c->back));
-  HBRUSH result = c->backIsSystem ? GetSysColorBrush(static_cast<int>(c->back))
-                                  : controls_[static_cast<size_t>(index)].ownBrush;
-  bool edit = IsEdit(spec_.controls[static_cast<size_t>(index)]);
+  const ControlRow* row = index < 0 ? nullptr : &spec_.controls[static_cast<size_t>(index)];
+  if (!row || row->colors.fore == CLR_INVALID)
+    return DefWindowProcA(window_, message, wParam, lParam);
+  bool edit = IsEdit(*row);
+  COLORREF back = edit && !IsWindowEnabled(child) ? SystemColor(COLOR_BTNFACE) : row->colors.back;
+  SetTextColor(dc, ColorValue(row->colors.fore));
+  SetBkColor(dc, ColorValue(back));
   SetBkMode(dc, edit ? OPAQUE : TRANSPARENT);
-  if (edit && !IsWindowEnabled(child)) {
-    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-    result = GetSysColorBrush(COLOR_BTNFACE);
-  }
-  return reinterpret_cast<LRESULT>(result);
+  return reinterpret_cast<LRESULT>(BrushOf(dc, back));
 }
 
 LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -279,8 +279,6 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnFocusTaken(reinterpret_cast<NMHDR*>(lParam)->hwndFrom);
       break;
     case WM_NCDESTROY:
-      for (ControlState& state : controls_)
-        if (state.ownBrush) DeleteObject(state.ownBrush), state = {};
       SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
       window_ = nullptr, lastFocus_ = nullptr, modal_ = false;
       break;

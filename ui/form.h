@@ -9,17 +9,18 @@
 
 #include "ui/fonts.h"
 
-// Colour arguments of a control row.
+// A colour of a control row: an RGB value, or a system colour index marked as one.
+inline constexpr COLORREF kSystemColorBit = 0x80000000;
+constexpr COLORREF SystemColor(int index) { return kSystemColorBit | static_cast<COLORREF>(index); }
+
 struct ColorSpec {
-  int useColors;
-  int foreIsSystem;
-  int backIsSystem;
-  COLORREF fore;
-  COLORREF back;
+  COLORREF fore, back;  // CLR_INVALID for both leaves the control's colours to the system
 };
-inline constexpr ColorSpec kNoColors = {0, 0, 0, 0, 0};
-inline constexpr ColorSpec kSystemColors = {1, 1, 1, COLOR_WINDOWTEXT, COLOR_BTNFACE};
-inline constexpr ColorSpec kWindowColors = {1, 1, 1, COLOR_WINDOWTEXT, COLOR_WINDOW};
+inline constexpr ColorSpec kNoColors = {CLR_INVALID, CLR_INVALID};
+inline constexpr ColorSpec kSystemColors = {SystemColor(COLOR_WINDOWTEXT),
+                                            SystemColor(COLOR_BTNFACE)};
+inline constexpr ColorSpec kWindowColors = {SystemColor(COLOR_WINDOWTEXT),
+                                            SystemColor(COLOR_WINDOW)};
 
 // One control of a form's table, in creation order. WS_CHILD | WS_VISIBLE are added.
 struct ControlRow {
@@ -59,7 +60,7 @@ class Form {
 
   const FormSpec& Spec() const { return spec_; }
   HWND Window() const { return window_; }
-  HWND Control(int index) const { return controls_[static_cast<size_t>(index)].handle; }
+  HWND Control(int index) const { return controls_[static_cast<size_t>(index)]; }
   int Result() const { return result_; }  // what Close was given last
   // Modeless; false when no window could be made.
   bool Show(HWND parent);
@@ -77,11 +78,6 @@ class Form {
   bool TearingDown() const { return tearingDown_; }
 
  private:
-  struct ControlState {
-    HWND handle = nullptr;
-    HBRUSH ownBrush = nullptr;  // for a background that is no system colour
-  };
-
   bool Create(HWND parent);
   void CreateControls(HINSTANCE instance, int dpi);
   void LayOutControls(int dpi);
@@ -96,7 +92,7 @@ class Form {
   const FormSpec& spec_;
   WNDPROC procedure_;
   HWND window_ = nullptr;
-  std::vector<ControlState> controls_;
+  std::vector<HWND> controls_;
   HWND lastFocus_ = nullptr;
   bool modal_ = false;
   bool tearingDown_ = false;
