@@ -97,28 +97,25 @@ int ControlId(const FormSpec& spec, int index) {
   return fixed ? fixed : 1000 + index;
 }
 
-Form::Form(const FormSpec& spec, WNDPROC procedure)
-    : spec_(spec), procedure_(procedure), controls_(spec.controls.size()) {}
-
-// Messages that come while the window goes find only the base, as the derived part is gone.
 Form::~Form() {
-  tearingDown_ = true;
   if (IsWindow(window_)) DestroyWindow(window_);
 }
 
-Form* Form::Attached(HWND window, UINT message, LPARAM lParam) {
+// The form is attached at WM_NCCREATE; the system answers what comes before.
+LRESULT CALLBACK Form::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* form = reinterpret_cast<Form*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (message == WM_NCCREATE) {
-    auto* form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
     form->window_ = window;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-    return form;
   }
-  return reinterpret_cast<Form*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  return form ? form->HandleMessage(message, wParam, lParam)
+              : DefWindowProcA(window, message, wParam, lParam);
 }
 
 bool Form::Create(HWND parent) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  RegisterFormClass(spec_.className, procedure_, instance);
+  RegisterFormClass(spec_.className, Procedure, instance);
   SIZE size = FormOuterSize(spec_, WindowDpi(nullptr));
   int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;

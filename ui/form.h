@@ -1,6 +1,6 @@
 // Forms: one object per window, whose controls come from a table of rows. The object owns
-// its window; BaseWindow<T> routes the window's messages to T::HandleMessage, which leaves
-// what every form does (controls, colours, DPI, focus, closing) to Form::HandleMessage.
+// its window and gets its messages in HandleMessage; what every form does (controls,
+// colours, DPI, focus, closing) is left to Form::HandleMessage.
 #pragma once
 #include <windows.h>
 
@@ -70,14 +70,13 @@ class Form {
   void Close(int result);
 
  protected:
-  Form(const FormSpec& spec, WNDPROC procedure);
-  ~Form();
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-  // The form a window procedure is called for; its window is taken at WM_NCCREATE.
-  static Form* Attached(HWND window, UINT message, LPARAM lParam);
-  bool TearingDown() const { return tearingDown_; }
+  explicit Form(const FormSpec& spec) : spec_(spec), controls_(spec.controls.size()) {}
+  // A window still there goes now, its messages answered by this class alone.
+  virtual ~Form();
+  virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   bool Create(HWND parent);
   void CreateControls(HINSTANCE instance, int dpi);
   void LayOutControls(int dpi);
@@ -90,17 +89,15 @@ class Form {
   void OnFocusTaken(HWND control);
 
   const FormSpec& spec_;
-  WNDPROC procedure_;
   HWND window_ = nullptr;
   std::vector<HWND> controls_;
   HWND lastFocus_ = nullptr;
   bool modal_ = false;
-  bool tearingDown_ = false;
   int result_ = 0;
 };
 
-// A form whose messages go to T::HandleMessage. Command rows name a control by its position
-// in the table, the notification code and the member that handles it.
+// A form with command rows: each names a control by its position in the table, the
+// notification code and the member of T that handles it.
 template <class T>
 class BaseWindow : public Form {
  public:
@@ -111,7 +108,7 @@ class BaseWindow : public Form {
   };
 
  protected:
-  explicit BaseWindow(const FormSpec& spec) : Form(spec, WindowProcedure) {}
+  using Form::Form;
 
   // Runs the row a WM_COMMAND names; false when no row does.
   bool RunCommand(std::span<const CommandRow> rows, WPARAM wParam) {
@@ -121,15 +118,5 @@ class BaseWindow : public Form {
       return true;
     }
     return false;
-  }
-
- private:
-  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Form* form = Attached(window, message, lParam);
-    if (!form) return DefWindowProcA(window, message, wParam, lParam);
-    // While the base's destructor runs, T is gone already: only the base answers.
-    if (static_cast<BaseWindow*>(form)->TearingDown())
-      return static_cast<BaseWindow*>(form)->Form::HandleMessage(message, wParam, lParam);
-    return static_cast<T*>(form)->HandleMessage(message, wParam, lParam);
   }
 };
