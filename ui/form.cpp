@@ -1,7 +1,5 @@
 #include "ui/form.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -250,6 +248,18 @@ LRESULT Form::ControlColors(UINT message, WPARAM wParam, LPARAM lParam) {
   return reinterpret_cast<LRESULT>(BrushOf(dc, back));
 }
 
+// A control that tells the form something while it has the focus gets the focus back when
+// the form does; an edit taking the focus shows all its text selected or none, as its row says.
+void Form::OnNotice(HWND control, WORD code) {
+  int index = IndexOf(control);
+  if (index < 0 || control != GetFocus()) return;
+  lastFocus_ = control;
+  const ControlRow& row = spec_.controls[static_cast<size_t>(index)];
+  if (code != EN_SETFOCUS || !IsEdit(row)) return;
+  bool all = row.selectAllOnFocus == 1;
+  SendMessageA(control, EM_SETSEL, all ? 0 : static_cast<WPARAM>(-1), all ? -1 : 0);
+}
+
 LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
@@ -269,11 +279,10 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (modal_) PostMessageA(nullptr, WM_NULL, 0, 0);
       return 0;
     case WM_COMMAND:
-      OnControlCommand(wParam, lParam);
+      OnNotice(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
       break;
     case WM_NOTIFY:
-      if (reinterpret_cast<NMHDR*>(lParam)->code == NM_SETFOCUS)
-        OnFocusTaken(reinterpret_cast<NMHDR*>(lParam)->hwndFrom);
+      OnNotice(reinterpret_cast<NMHDR*>(lParam)->hwndFrom, 0);
       break;
     case WM_NCDESTROY:
       SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
@@ -288,28 +297,4 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
   }
   return DefWindowProcA(window_, message, wParam, lParam);
-}
-
-// A control took the focus: the form gives it back there when it is activated again, and an
-// edit shows all its text selected or none, as its row says.
-void Form::OnFocusTaken(HWND control) {
-  int index = IndexOf(control);
-  if (index < 0) return;
-  lastFocus_ = control;
-  const ControlRow& row = spec_.controls[static_cast<size_t>(index)];
-  if (!IsEdit(row)) return;
-  bool all = row.selectAllOnFocus == 1;
-  SendMessageA(control, EM_SETSEL, all ? 0 : static_cast<WPARAM>(-1), all ? -1 : 0);
-}
-
-// Each control tells its focus in a code of its class's own; statics take no focus.
-void Form::OnControlCommand(WPARAM wParam, LPARAM lParam) {
-  auto control = reinterpret_cast<HWND>(lParam);
-  int index = IndexOf(control);
-  if (index < 0) return;
-  const ControlRow& row = spec_.controls[static_cast<size_t>(index)];
-  WORD focus = IsEdit(row)                               ? EN_SETFOCUS
-               : _stricmp(row.className, "ListBox") == 0 ? LBN_SETFOCUS
-                                                         : BN_SETFOCUS;
-  if (HIWORD(wParam) == focus) OnFocusTaken(control);
 }

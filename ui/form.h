@@ -33,7 +33,7 @@ struct ControlRow {
   ColorSpec colors;
   int fixedId = 0;           // IDOK or IDCANCEL for the form's OK and Cancel buttons
   int editLimit = 0;         // EM_LIMITTEXT for edit boxes (0 = the system maximum)
-  int selectAllOnFocus = 0;  // edit boxes: select the whole text on focus
+  int selectAllOnFocus = 0;  // edit boxes: the whole text selected on focus, else none
 };
 
 struct FormSpec {
@@ -85,8 +85,7 @@ class Form {
   LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
   LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
   LRESULT ControlColors(UINT message, WPARAM wParam, LPARAM lParam);
-  void OnControlCommand(WPARAM wParam, LPARAM lParam);
-  void OnFocusTaken(HWND control);
+  void OnNotice(HWND control, WORD code);
 
   const FormSpec& spec_;
   HWND window_ = nullptr;
