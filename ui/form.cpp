@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "ui/message_loop.h"
 
@@ -9,23 +10,9 @@ namespace {
 
 constexpr DWORD kFormStyle =
     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_VISIBLE;
-
 constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE;
 constexpr int kTableDpi = 96;
 constexpr const char* kIconName = "IMAGE_EXTERNALHD";
-
-}  // namespace
-
-// Rounded to the nearest pixel, halves away from zero, as MulDiv does.
-int TablePx(int pixels, int dpi) { return MulDiv(pixels, dpi, kTableDpi); }
-
-namespace {
-
-// Edges, not sizes, are scaled, so controls that touch in the table touch at every scale.
-RECT TableRect(const ControlRow& row, int dpi) {
-  return {TablePx(row.x, dpi), TablePx(row.y, dpi), TablePx(row.x + row.width, dpi),
-          TablePx(row.y + row.height, dpi)};
-}
 
 // The table's outer sizes hold the 96-DPI frame; the client area is what scales.
 SIZE FormOuterSize(const FormSpec& spec, int dpi) {
@@ -65,13 +52,6 @@ void RegisterFormClass(const char* className, WNDPROC procedure, HINSTANCE insta
 
 bool IsEdit(const ControlRow& row) { return _stricmp(row.className, "Edit") == 0; }
 
-// An edit box takes its row's limit (0: the most) and draws its text without margins.
-void InitControl(HWND control, const ControlRow& row) {
-  if (!IsEdit(row)) return;
-  SendMessageA(control, EM_LIMITTEXT, static_cast<WPARAM>(row.editLimit), 0);
-  SendMessageA(control, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
-}
-
 COLORREF ColorValue(COLORREF color) {
   return color & kSystemColorBit ? GetSysColor(static_cast<int>(color & ~kSystemColorBit)) : color;
 }
@@ -84,6 +64,9 @@ HBRUSH BrushOf(HDC dc, COLORREF color) {
 }
 
 }  // namespace
+
+// Rounded to the nearest pixel, halves away from zero, as MulDiv does.
+int TablePx(int pixels, int dpi) { return MulDiv(pixels, dpi, kTableDpi); }
 
 int WindowDpi(HWND window) {
   UINT dpi = window ? GetDpiForWindow(window) : GetDpiForSystem();
@@ -155,81 +138,51 @@ void Form::Close(int result) {
   DestroyWindow(window_);
 }
 
-void Form::CreateControls(HINSTANCE instance, int dpi) {
-  for (size_t i = 0; i < controls_.size(); ++i) {
-    const ControlRow& row = spec_.controls[i];
-    RECT r = TableRect(row, dpi);
-    int id = ControlId(spec_, static_cast<int>(i));
-    HWND control =
-        CreateWindowExA(row.exStyle, row.className, row.text, row.style | WS_CHILD | WS_VISIBLE,
-                        r.left, r.top, r.right - r.left, r.bottom - r.top, window_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    controls_[i] = control;
-    if (HFONT font = row.font ? FontFromSpec(row.font, dpi) : nullptr)
-      SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    InitControl(control, row);
-  }
-  if (spec_.focusControl >= 0 && static_cast<size_t>(spec_.focusControl) < controls_.size())
-    SetFocus(Control(spec_.focusControl));
-}
-
-void Form::LayOutControls(int dpi) {
-  for (size_t i = 0; i < controls_.size(); ++i) {
-    const ControlRow& row = spec_.controls[i];
-    HWND control = controls_[i];
-    if (!control) continue;
-    RECT r = TableRect(row, dpi);
-    SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-    if (row.font)
-      SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFromSpec(row.font, dpi)),
-                   TRUE);
-  }
-}
-
 int Form::IndexOf(HWND control) const {
   auto at = std::find(controls_.begin(), controls_.end(), control);
   return control && at != controls_.end() ? static_cast<int>(at - controls_.begin()) : -1;
 }
 
-LRESULT Form::OnCreate(WPARAM wParam, LPARAM lParam) {
-  // Created on a monitor of another DPI than the one its size was made for, or cut to the
-  // screen by the size query that comes before the form is attached: resize.
-  auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+// The form is sized again: it may have been made on a monitor of another DPI than its size
+// was made for, or cut to the screen by the size query that comes before it is attached.
+void Form::OnCreate() {
+  for (size_t i = 0; i < controls_.size(); ++i) {
+    const ControlRow& row = spec_.controls[i];
+    auto id = static_cast<INT_PTR>(ControlId(spec_, static_cast<int>(i)));
+    controls_[i] = CreateWindowExA(row.exStyle, row.className, row.text,
+                                   row.style | WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_,
+                                   reinterpret_cast<HMENU>(id), GetModuleHandleA(nullptr), nullptr);
+  }
   int dpi = WindowDpi(window_);
   SIZE outer = FormOuterSize(spec_, dpi);
-  RECT now = {};
-  GetWindowRect(window_, &now);
-  if (outer.cx != now.right - now.left || outer.cy != now.bottom - now.top)
-    SetWindowPos(window_, nullptr, 0, 0, outer.cx, outer.cy,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  SetFormIcons(window_, dpi);
-  CreateControls(create->hInstance, dpi);
-  return DefWindowProcA(window_, WM_CREATE, wParam, lParam);
+  RECT r = {};
+  GetWindowRect(window_, &r);
+  LayOut(dpi, {r.left, r.top, r.left + outer.cx, r.top + outer.cy});
+  // Set after the font, which gives an edit the font's margins.
+  for (size_t i = 0; i < controls_.size(); ++i) {
+    if (!IsEdit(spec_.controls[i])) continue;
+    SendMessageA(controls_[i], EM_LIMITTEXT, static_cast<WPARAM>(spec_.controls[i].editLimit), 0);
+    SendMessageA(controls_[i], EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+  }
+  SetFocus(Control(spec_.focusControl));
 }
 
-// Moved to a monitor of another DPI: take the system's rectangle and lay out again.
-// The controls stay the same windows, so their contents, selection and focus stay too.
-LRESULT Form::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
-  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-  SetWindowPos(window_, nullptr, suggested->left, suggested->top,
-               suggested->right - suggested->left, suggested->bottom - suggested->top,
-               SWP_NOZORDER | SWP_NOACTIVATE);
-  int dpi = HIWORD(wParam);
+// The form in its rectangle, its icons and controls for the DPI. Edges, not sizes, are
+// scaled, so controls that touch in the table touch at every scale. The controls stay the
+// same windows, so their contents, selection and focus stay too.
+void Form::LayOut(int dpi, const RECT& form) {
+  SetWindowPos(window_, nullptr, form.left, form.top, form.right - form.left,
+               form.bottom - form.top, SWP_NOZORDER | SWP_NOACTIVATE);
   SetFormIcons(window_, dpi);
-  LayOutControls(dpi);
-  return 0;
-}
-
-// A form keeps its table size even where the screen is smaller (it is then centred at
-// negative coordinates); the system would otherwise cut a resizable form to the screen.
-LRESULT Form::OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam) {
-  LRESULT result = DefWindowProcA(window_, WM_GETMINMAXINFO, wParam, lParam);
-  auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-  SIZE outer = FormOuterSize(spec_, WindowDpi(window_));
-  if (info->ptMaxTrackSize.x < outer.cx) info->ptMaxTrackSize.x = outer.cx;
-  if (info->ptMaxTrackSize.y < outer.cy) info->ptMaxTrackSize.y = outer.cy;
-  return result;
+  for (size_t i = 0; i < controls_.size(); ++i) {
+    const ControlRow& row = spec_.controls[i];
+    int left = TablePx(row.x, dpi), top = TablePx(row.y, dpi);
+    SetWindowPos(controls_[i], nullptr, left, top, TablePx(row.x + row.width, dpi) - left,
+                 TablePx(row.y + row.height, dpi) - top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (row.font)
+      SendMessageA(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(FontFromSpec(row.font, dpi)),
+                   TRUE);
+  }
 }
 
 // Edits are opaque and keep the face colour while disabled; other texts lie on the back.
@@ -263,19 +216,24 @@ void Form::OnNotice(HWND control, WORD code) {
 LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      return OnCreate(wParam, lParam);
+      OnCreate();
+      break;
     case WM_SETFOCUS:
       if (IsWindow(lastFocus_)) SetFocus(lastFocus_);
       break;
-    case WM_DPICHANGED:
-      return OnDpiChanged(wParam, lParam);
-    case WM_GETMINMAXINFO:
-      return OnGetMinMaxInfo(wParam, lParam);
+    case WM_DPICHANGED:  // moved to a monitor of another DPI: the system's rectangle
+      LayOut(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case WM_GETMINMAXINFO: {  // the table size, even where the screen is smaller
+      SIZE outer = FormOuterSize(spec_, WindowDpi(window_));
+      POINT& most = reinterpret_cast<MINMAXINFO*>(lParam)->ptMaxTrackSize;
+      most = {std::max(most.x, outer.cx), std::max(most.y, outer.cy)};
+      return 0;
+    }
     case WM_CLOSE:
       Close(0);
       return 0;
-    case WM_DESTROY:
-      // A modal loop notices its form is gone only at its next message: make sure one comes.
+    case WM_DESTROY:  // a modal loop sees its form is gone only at its next message
       if (modal_) PostMessageA(nullptr, WM_NULL, 0, 0);
       return 0;
     case WM_COMMAND:
@@ -285,16 +243,13 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       OnNotice(reinterpret_cast<NMHDR*>(lParam)->hwndFrom, 0);
       break;
     case WM_NCDESTROY:
-      SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
-      window_ = nullptr, lastFocus_ = nullptr, modal_ = false;
-      break;
+      lastFocus_ = nullptr, modal_ = false;
+      return DefWindowProcA(std::exchange(window_, nullptr), message, wParam, lParam);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC:
       return ControlColors(message, wParam, lParam);
-    default:
-      break;
   }
   return DefWindowProcA(window_, message, wParam, lParam);
 }

@@ -78,12 +78,9 @@ class Form {
  private:
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   bool Create(HWND parent);
-  void CreateControls(HINSTANCE instance, int dpi);
-  void LayOutControls(int dpi);
   int IndexOf(HWND control) const;
-  LRESULT OnCreate(WPARAM wParam, LPARAM lParam);
-  LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
-  LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
+  void OnCreate();
+  void LayOut(int dpi, const RECT& form);
   LRESULT ControlColors(UINT message, WPARAM wParam, LPARAM lParam);
   void OnNotice(HWND control, WORD code);
 
