@@ -33,21 +33,17 @@ void SetFormIcons(HWND form, int dpi) {
   SendMessageA(form, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
-void RegisterFormClass(const char* className, WNDPROC procedure, HINSTANCE instance) {
+// The icons are the window's own, set for its DPI at creation.
+void RegisterFormClass(const char* className, WNDPROC procedure) {
   WNDCLASSEXA wc = {};
-  wc.cbSize = sizeof wc;
-  if (GetClassInfoExA(instance, className, &wc)) return;
-  wc = {};
   wc.cbSize = sizeof wc;
   wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
   wc.lpfnWndProc = procedure;
-  wc.hInstance = instance;
-  wc.hIcon = static_cast<HICON>(LoadImageA(instance, kIconName, IMAGE_ICON, 32, 32, LR_SHARED));
-  wc.hIconSm = static_cast<HICON>(LoadImageA(instance, kIconName, IMAGE_ICON, 16, 16, LR_SHARED));
+  wc.hInstance = GetModuleHandleA(nullptr);
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = className;
-  RegisterClassExA(&wc);
+  RegisterClassExA(&wc);  // fails harmlessly for a class registered before
 }
 
 bool IsEdit(const ControlRow& row) { return _stricmp(row.className, "Edit") == 0; }
@@ -94,32 +90,23 @@ LRESULT CALLBACK Form::Procedure(HWND window, UINT message, WPARAM wParam, LPARA
               : DefWindowProcA(window, message, wParam, lParam);
 }
 
-bool Form::Create(HWND parent) {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  RegisterFormClass(spec_.className, Procedure, instance);
-  SIZE size = FormOuterSize(spec_, WindowDpi(nullptr));
-  int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
-  HWND made =
-      CreateWindowExA(kFormExStyle, spec_.className, spec_.caption, kFormStyle | spec_.style, x, y,
-                      size.cx, size.cy, parent, nullptr, instance, this);
-  return IsWindow(made);
-}
-
 bool Form::Show(HWND parent) {
-  if (!Create(parent)) return false;
-  ShowWindow(window_, SW_SHOWNORMAL);
+  RegisterFormClass(spec_.className, Procedure);
+  SIZE size = FormOuterSize(spec_, WindowDpi(nullptr));
+  HWND made = CreateWindowExA(
+      kFormExStyle, spec_.className, spec_.caption, kFormStyle | spec_.style,
+      (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2,
+      size.cx, size.cy, parent, nullptr, GetModuleHandleA(nullptr), this);
+  if (!IsWindow(made)) return false;
+  ShowWindow(made, SW_SHOWNORMAL);
   return true;
 }
 
 int Form::ShowModal(HWND parent) {
   result_ = 0;
-  if (!Create(parent)) return -1;
-  HWND owner = parent;
-  while (owner && (GetWindowLongA(owner, GWL_STYLE) & WS_CHILD)) owner = GetParent(owner);
+  if (!Show(parent)) return -1;
   modal_ = true;
-  if (owner) EnableWindow(owner, FALSE);
-  ShowWindow(window_, SW_SHOWNORMAL);
+  if (HWND owner = GetWindow(window_, GW_OWNER)) EnableWindow(owner, FALSE);
   UpdateWindow(window_);
   RunModalLoop(window_);
   return result_;
@@ -127,13 +114,8 @@ int Form::ShowModal(HWND parent) {
 
 void Form::Close(int result) {
   if (!IsWindow(window_)) return;
-  if (modal_) {
-    HWND owner = reinterpret_cast<HWND>(GetWindowLongPtrA(window_, GWLP_HWNDPARENT));
-    if (IsWindow(owner)) {
-      EnableWindow(owner, TRUE);
-      SetActiveWindow(owner);
-    }
-  }
+  HWND owner = GetWindow(window_, GW_OWNER);
+  if (modal_ && owner) EnableWindow(owner, TRUE), SetActiveWindow(owner);
   result_ = result;
   DestroyWindow(window_);
 }

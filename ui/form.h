@@ -77,7 +77,6 @@ class Form {
 
  private:
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  bool Create(HWND parent);
   int IndexOf(HWND control) const;
   void OnCreate();
   void LayOut(int dpi, const RECT& form);
