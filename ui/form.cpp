@@ -1,8 +1,8 @@
 #include "ui/form.h"
 
-#include <commctrl.h>
-
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "ui/message_loop.h"
 
@@ -10,23 +10,9 @@ namespace {
 
 constexpr DWORD kFormStyle =
     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_VISIBLE;
-
 constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE;
 constexpr int kTableDpi = 96;
 constexpr const char* kIconName = "IMAGE_EXTERNALHD";
-
-}  // namespace
-
-// Rounded to the nearest pixel, halves away from zero, as MulDiv does.
-int TablePx(int pixels, int dpi) { return MulDiv(pixels, dpi, kTableDpi); }
-
-namespace {
-
-// Edges, not sizes, are scaled, so controls that touch in the table touch at every scale.
-RECT TableRect(const ControlRow& row, int dpi) {
-  return {TablePx(row.x, dpi), TablePx(row.y, dpi), TablePx(row.x + row.width, dpi),
-          TablePx(row.y + row.height, dpi)};
-}
 
 // The table's outer sizes hold the 96-DPI frame; the client area is what scales.
 SIZE FormOuterSize(const FormSpec& spec, int dpi) {
@@ -47,37 +33,36 @@ void SetFormIcons(HWND form, int dpi) {
   SendMessageA(form, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
-void RegisterFormClass(const char* className, WNDPROC procedure, HINSTANCE instance) {
+// The icons are the window's own, set for its DPI at creation.
+void RegisterFormClass(const char* className, WNDPROC procedure) {
   WNDCLASSEXA wc = {};
-  wc.cbSize = sizeof wc;
-  if (GetClassInfoExA(instance, className, &wc)) return;
-  wc = {};
   wc.cbSize = sizeof wc;
   wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
   wc.lpfnWndProc = procedure;
-  wc.hInstance = instance;
-  wc.hIcon = static_cast<HICON>(LoadImageA(instance, kIconName, IMAGE_ICON, 32, 32, LR_SHARED));
-  wc.hIconSm = static_cast<HICON>(LoadImageA(instance, kIconName, IMAGE_ICON, 16, 16, LR_SHARED));
+  wc.hInstance = GetModuleHandleA(nullptr);
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = className;
-  RegisterClassExA(&wc);
+  RegisterClassExA(&wc);  // fails harmlessly for a class registered before
 }
 
 bool IsEdit(const ControlRow& row) { return _stricmp(row.className, "Edit") == 0; }
 
-// An edit box takes its row's limit (0: the most) and draws its text without margins.
-void InitControl(HWND control, const ControlRow& row) {
-  if (!IsEdit(row)) return;
-  SendMessageA(control, EM_LIMITTEXT, static_cast<WPARAM>(row.editLimit), 0);
-  SendMessageA(control, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+COLORREF ColorValue(COLORREF color) {
+  return color & kSystemColorBit ? GetSysColor(static_cast<int>(color & ~kSystemColorBit)) : color;
 }
 
-COLORREF ColorOf(bool system, COLORREF color) {
-  return system ? GetSysColor(static_cast<int>(color)) : color;
+// A colour that is no system colour paints with the DC's own brush, set to it.
+HBRUSH BrushOf(HDC dc, COLORREF color) {
+  if (color & kSystemColorBit) return GetSysColorBrush(static_cast<int>(color & ~kSystemColorBit));
+  SetDCBrushColor(dc, color);
+  return static_cast<HBRUSH>(GetStockObject(DC_BRUSH));
 }
 
 }  // namespace
+
+// Rounded to the nearest pixel, halves away from zero, as MulDiv does.
+int TablePx(int pixels, int dpi) { return MulDiv(pixels, dpi, kTableDpi); }
 
 int WindowDpi(HWND window) {
   UINT dpi = window ? GetDpiForWindow(window) : GetDpiForSystem();
@@ -89,51 +74,39 @@ int ControlId(const FormSpec& spec, int index) {
   return fixed ? fixed : 1000 + index;
 }
 
-Form::Form(const FormSpec& spec, WNDPROC procedure)
-    : spec_(spec), procedure_(procedure), controls_(spec.controls.size()) {}
-
-// Messages that come while the window goes find only the base, as the derived part is gone.
 Form::~Form() {
-  tearingDown_ = true;
   if (IsWindow(window_)) DestroyWindow(window_);
 }
 
-Form* Form::Attached(HWND window, UINT message, LPARAM lParam) {
+// The form is attached at WM_NCCREATE; the system answers what comes before.
+LRESULT CALLBACK Form::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* form = reinterpret_cast<Form*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (message == WM_NCCREATE) {
-    auto* form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
     form->window_ = window;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-    return form;
   }
-  return reinterpret_cast<Form*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-}
-
-bool Form::Create(HWND parent) {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  RegisterFormClass(spec_.className, procedure_, instance);
-  SIZE size = FormOuterSize(spec_, WindowDpi(nullptr));
-  int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
-  HWND made =
-      CreateWindowExA(kFormExStyle, spec_.className, spec_.caption, kFormStyle | spec_.style, x, y,
-                      size.cx, size.cy, parent, nullptr, instance, this);
-  return IsWindow(made);
+  return form ? form->HandleMessage(message, wParam, lParam)
+              : DefWindowProcA(window, message, wParam, lParam);
 }
 
 bool Form::Show(HWND parent) {
-  if (!Create(parent)) return false;
-  ShowWindow(window_, SW_SHOWNORMAL);
+  RegisterFormClass(spec_.className, Procedure);
+  SIZE size = FormOuterSize(spec_, WindowDpi(nullptr));
+  HWND made = CreateWindowExA(
+      kFormExStyle, spec_.className, spec_.caption, kFormStyle | spec_.style,
+      (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2,
+      size.cx, size.cy, parent, nullptr, GetModuleHandleA(nullptr), this);
+  if (!IsWindow(made)) return false;
+  ShowWindow(made, SW_SHOWNORMAL);
   return true;
 }
 
 int Form::ShowModal(HWND parent) {
   result_ = 0;
-  if (!Create(parent)) return -1;
-  HWND owner = parent;
-  while (owner && (GetWindowLongA(owner, GWL_STYLE) & WS_CHILD)) owner = GetParent(owner);
+  if (!Show(parent)) return -1;
   modal_ = true;
-  if (owner) EnableWindow(owner, FALSE);
-  ShowWindow(window_, SW_SHOWNORMAL);
+  if (HWND owner = GetWindow(window_, GW_OWNER)) EnableWindow(owner, FALSE);
   UpdateWindow(window_);
   RunModalLoop(window_);
   return result_;
@@ -141,180 +114,124 @@ int Form::ShowModal(HWND parent) {
 
 void Form::Close(int result) {
   if (!IsWindow(window_)) return;
-  if (modal_) {
-    HWND owner = reinterpret_cast<HWND>(GetWindowLongPtrA(window_, GWLP_HWNDPARENT));
-    if (IsWindow(owner)) {
-      EnableWindow(owner, TRUE);
-      SetActiveWindow(owner);
-    }
-  }
+  HWND owner = GetWindow(window_, GW_OWNER);
+  if (modal_ && owner) EnableWindow(owner, TRUE), SetActiveWindow(owner);
   result_ = result;
   DestroyWindow(window_);
 }
 
-void Form::CreateControls(HINSTANCE instance, int dpi) {
-  for (size_t i = 0; i < controls_.size(); ++i) {
-    const ControlRow& row = spec_.controls[i];
-    RECT r = TableRect(row, dpi);
-    int id = ControlId(spec_, static_cast<int>(i));
-    HWND control =
-        CreateWindowExA(row.exStyle, row.className, row.text, row.style | WS_CHILD | WS_VISIBLE,
-                        r.left, r.top, r.right - r.left, r.bottom - r.top, window_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    ControlState& state = controls_[i];
-    state.handle = control;
-    if (HFONT font = row.font ? FontFromSpec(row.font, dpi) : nullptr)
-      SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    if (row.colors.useColors && !row.colors.backIsSystem)
-      state.ownBrush = CreateSolidBrush(row.colors.back);
-    InitControl(control, row);
-  }
-  if (spec_.focusControl >= 0 && static_cast<size_t>(spec_.focusControl) < controls_.size())
-    SetFocus(Control(spec_.focusControl));
+int Form::IndexOf(HWND control) const {
+  auto at = std::find(controls_.begin(), controls_.end(), control);
+  return control && at != controls_.end() ? static_cast<int>(at - controls_.begin()) : -1;
 }
 
-void Form::LayOutControls(int dpi) {
+// The form is sized again: it may have been made on a monitor of another DPI than its size
+// was made for, or cut to the screen by the size query that comes before it is attached.
+void Form::OnCreate() {
   for (size_t i = 0; i < controls_.size(); ++i) {
     const ControlRow& row = spec_.controls[i];
-    HWND control = controls_[i].handle;
-    if (!control) continue;
-    RECT r = TableRect(row, dpi);
-    SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    auto id = static_cast<INT_PTR>(ControlId(spec_, static_cast<int>(i)));
+    controls_[i] = CreateWindowExA(row.exStyle, row.className, row.text,
+                                   row.style | WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_,
+                                   reinterpret_cast<HMENU>(id), GetModuleHandleA(nullptr), nullptr);
+  }
+  int dpi = WindowDpi(window_);
+  SIZE outer = FormOuterSize(spec_, dpi);
+  RECT r = {};
+  GetWindowRect(window_, &r);
+  LayOut(dpi, {r.left, r.top, r.left + outer.cx, r.top + outer.cy});
+  // Set after the font, which gives an edit the font's margins.
+  for (size_t i = 0; i < controls_.size(); ++i) {
+    if (!IsEdit(spec_.controls[i])) continue;
+    SendMessageA(controls_[i], EM_LIMITTEXT, static_cast<WPARAM>(spec_.controls[i].editLimit), 0);
+    SendMessageA(controls_[i], EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+  }
+  SetFocus(Control(spec_.focusControl));
+}
+
+// The form in its rectangle, its icons and controls for the DPI. Edges, not sizes, are
+// scaled, so controls that touch in the table touch at every scale. The controls stay the
+// same windows, so their contents, selection and focus stay too.
+void Form::LayOut(int dpi, const RECT& form) {
+  SetWindowPos(window_, nullptr, form.left, form.top, form.right - form.left,
+               form.bottom - form.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetFormIcons(window_, dpi);
+  for (size_t i = 0; i < controls_.size(); ++i) {
+    const ControlRow& row = spec_.controls[i];
+    int left = TablePx(row.x, dpi), top = TablePx(row.y, dpi);
+    SetWindowPos(controls_[i], nullptr, left, top, TablePx(row.x + row.width, dpi) - left,
+                 TablePx(row.y + row.height, dpi) - top, SWP_NOZORDER | SWP_NOACTIVATE);
     if (row.font)
-      SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFromSpec(row.font, dpi)),
+      SendMessageA(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(FontFromSpec(row.font, dpi)),
                    TRUE);
   }
 }
 
-int Form::IndexOf(HWND control) const {
-  for (size_t i = 0; control && i < controls_.size(); ++i)
-    if (controls_[i].handle == control) return static_cast<int>(i);
-  return -1;
-}
-
-LRESULT Form::OnCreate(WPARAM wParam, LPARAM lParam) {
-  // Created on a monitor of another DPI than the one its size was made for, or cut to the
-  // screen by the size query that comes before the form is attached: resize.
-  auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-  int dpi = WindowDpi(window_);
-  SIZE outer = FormOuterSize(spec_, dpi);
-  RECT now = {};
-  GetWindowRect(window_, &now);
-  if (outer.cx != now.right - now.left || outer.cy != now.bottom - now.top)
-    SetWindowPos(window_, nullptr, 0, 0, outer.cx, outer.cy,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  SetFormIcons(window_, dpi);
-  CreateControls(create->hInstance, dpi);
-  return DefWindowProcA(window_, WM_CREATE, wParam, lParam);
-}
-
-// Moved to a monitor of another DPI: take the system's rectangle and lay out again.
-// The controls stay the same windows, so their contents, selection and focus stay too.
-LRESULT Form::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
-  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-  SetWindowPos(window_, nullptr, suggested->left, suggested->top,
-               suggested->right - suggested->left, suggested->bottom - suggested->top,
-               SWP_NOZORDER | SWP_NOACTIVATE);
-  int dpi = HIWORD(wParam);
-  SetFormIcons(window_, dpi);
-  LayOutControls(dpi);
-  return 0;
-}
-
-// A form keeps its table size even where the screen is smaller (it is then centred at
-// negative coordinates); the system would otherwise cut a resizable form to the screen.
-LRESULT Form::OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam) {
-  LRESULT result = DefWindowProcA(window_, WM_GETMINMAXINFO, wParam, lParam);
-  auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-  SIZE outer = FormOuterSize(spec_, WindowDpi(window_));
-  if (info->ptMaxTrackSize.x < outer.cx) info->ptMaxTrackSize.x = outer.cx;
-  if (info->ptMaxTrackSize.y < outer.cy) info->ptMaxTrackSize.y = outer.cy;
-  return result;
-}
-
+// Edits are opaque and keep the face colour while disabled; other texts lie on the back.
 LRESULT Form::ControlColors(UINT message, WPARAM wParam, LPARAM lParam) {
-  HDC dc = reinterpret_cast<HDC>(wParam);
-  HWND child = reinterpret_cast<HWND>(lParam);
+  auto dc = reinterpret_cast<HDC>(wParam);
+  auto child = reinterpret_cast<HWND>(lParam);
   int index = IndexOf(child);
-  if (index < 0) index = IndexOf(GetFocus());
-  const ColorSpec* c = index < 0 ? nullptr : &spec_.controls[static_cast<size_t>(index)].colors;
-  if (!c || !c->useColors) return DefWindowProcA(window_, message, wParam, lParam);
-  SetTextColor(dc, ColorOf(c->foreIsSystem, c->fore));
-  SetBkColor(dc, ColorOf(c->backIsSystem, c->back));
-  HBRUSH result = c->backIsSystem ? GetSysColorBrush(static_cast<int>(c->back))
-                                  : controls_[static_cast<size_t>(index)].ownBrush;
-  bool edit = IsEdit(spec_.controls[static_cast<size_t>(index)]);
+  const ControlRow* row = index < 0 ? nullptr : &spec_.controls[static_cast<size_t>(index)];
+  if (!row || row->colors.fore == CLR_INVALID)
+    return DefWindowProcA(window_, message, wParam, lParam);
+  bool edit = IsEdit(*row);
+  COLORREF back = edit && !IsWindowEnabled(child) ? SystemColor(COLOR_BTNFACE) : row->colors.back;
+  SetTextColor(dc, ColorValue(row->colors.fore));
+  SetBkColor(dc, ColorValue(back));
   SetBkMode(dc, edit ? OPAQUE : TRANSPARENT);
-  if (edit && !IsWindowEnabled(child)) {
-    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-    result = GetSysColorBrush(COLOR_BTNFACE);
-  }
-  return reinterpret_cast<LRESULT>(result);
+  return reinterpret_cast<LRESULT>(BrushOf(dc, back));
+}
+
+// A control that tells the form something while it has the focus gets the focus back when
+// the form does; an edit taking the focus shows all its text selected or none, as its row says.
+void Form::OnNotice(HWND control, WORD code) {
+  int index = IndexOf(control);
+  if (index < 0 || control != GetFocus()) return;
+  lastFocus_ = control;
+  const ControlRow& row = spec_.controls[static_cast<size_t>(index)];
+  if (code != EN_SETFOCUS || !IsEdit(row)) return;
+  bool all = row.selectAllOnFocus == 1;
+  SendMessageA(control, EM_SETSEL, all ? 0 : static_cast<WPARAM>(-1), all ? -1 : 0);
 }
 
 LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      return OnCreate(wParam, lParam);
+      OnCreate();
+      break;
     case WM_SETFOCUS:
       if (IsWindow(lastFocus_)) SetFocus(lastFocus_);
       break;
-    case WM_DPICHANGED:
-      return OnDpiChanged(wParam, lParam);
-    case WM_GETMINMAXINFO:
-      return OnGetMinMaxInfo(wParam, lParam);
+    case WM_DPICHANGED:  // moved to a monitor of another DPI: the system's rectangle
+      LayOut(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case WM_GETMINMAXINFO: {  // the table size, even where the screen is smaller
+      SIZE outer = FormOuterSize(spec_, WindowDpi(window_));
+      POINT& most = reinterpret_cast<MINMAXINFO*>(lParam)->ptMaxTrackSize;
+      most = {std::max(most.x, outer.cx), std::max(most.y, outer.cy)};
+      return 0;
+    }
     case WM_CLOSE:
       Close(0);
       return 0;
-    case WM_DESTROY:
-      // A modal loop notices its form is gone only at its next message: make sure one comes.
+    case WM_DESTROY:  // a modal loop sees its form is gone only at its next message
       if (modal_) PostMessageA(nullptr, WM_NULL, 0, 0);
       return 0;
     case WM_COMMAND:
-      OnControlCommand(wParam, lParam);
+      OnNotice(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
       break;
     case WM_NOTIFY:
-      if (reinterpret_cast<NMHDR*>(lParam)->code == NM_SETFOCUS)
-        OnFocusTaken(reinterpret_cast<NMHDR*>(lParam)->hwndFrom);
+      OnNotice(reinterpret_cast<NMHDR*>(lParam)->hwndFrom, 0);
       break;
     case WM_NCDESTROY:
-      for (ControlState& state : controls_)
-        if (state.ownBrush) DeleteObject(state.ownBrush), state = {};
-      SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
-      window_ = nullptr, lastFocus_ = nullptr, modal_ = false;
-      break;
+      lastFocus_ = nullptr, modal_ = false;
+      return DefWindowProcA(std::exchange(window_, nullptr), message, wParam, lParam);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC:
       return ControlColors(message, wParam, lParam);
-    default:
-      break;
   }
   return DefWindowProcA(window_, message, wParam, lParam);
-}
-
-// A control took the focus: the form gives it back there when it is activated again, and an
-// edit shows all its text selected or none, as its row says.
-void Form::OnFocusTaken(HWND control) {
-  int index = IndexOf(control);
-  if (index < 0) return;
-  lastFocus_ = control;
-  const ControlRow& row = spec_.controls[static_cast<size_t>(index)];
-  if (!IsEdit(row)) return;
-  bool all = row.selectAllOnFocus == 1;
-  SendMessageA(control, EM_SETSEL, all ? 0 : static_cast<WPARAM>(-1), all ? -1 : 0);
-}
-
-// Each control tells its focus in a code of its class's own; statics take no focus.
-void Form::OnControlCommand(WPARAM wParam, LPARAM lParam) {
-  auto control = reinterpret_cast<HWND>(lParam);
-  int index = IndexOf(control);
-  if (index < 0) return;
-  const ControlRow& row = spec_.controls[static_cast<size_t>(index)];
-  WORD focus = IsEdit(row)                               ? EN_SETFOCUS
-               : _stricmp(row.className, "ListBox") == 0 ? LBN_SETFOCUS
-                                                         : BN_SETFOCUS;
-  if (HIWORD(wParam) == focus) OnFocusTaken(control);
 }

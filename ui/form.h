@@ -1,6 +1,6 @@
 // Forms: one object per window, whose controls come from a table of rows. The object owns
-// its window; BaseWindow<T> routes the window's messages to T::HandleMessage, which leaves
-// what every form does (controls, colours, DPI, focus, closing) to Form::HandleMessage.
+// its window and gets its messages in HandleMessage; what every form does (controls,
+// colours, DPI, focus, closing) is left to Form::HandleMessage.
 #pragma once
 #include <windows.h>
 
@@ -9,17 +9,18 @@
 
 #include "ui/fonts.h"
 
-// Colour arguments of a control row.
+// A colour of a control row: an RGB value, or a system colour index marked as one.
+inline constexpr COLORREF kSystemColorBit = 0x80000000;
+constexpr COLORREF SystemColor(int index) { return kSystemColorBit | static_cast<COLORREF>(index); }
+
 struct ColorSpec {
-  int useColors;
-  int foreIsSystem;
-  int backIsSystem;
-  COLORREF fore;
-  COLORREF back;
+  COLORREF fore, back;  // CLR_INVALID for both leaves the control's colours to the system
 };
-inline constexpr ColorSpec kNoColors = {0, 0, 0, 0, 0};
-inline constexpr ColorSpec kSystemColors = {1, 1, 1, COLOR_WINDOWTEXT, COLOR_BTNFACE};
-inline constexpr ColorSpec kWindowColors = {1, 1, 1, COLOR_WINDOWTEXT, COLOR_WINDOW};
+inline constexpr ColorSpec kNoColors = {CLR_INVALID, CLR_INVALID};
+inline constexpr ColorSpec kSystemColors = {SystemColor(COLOR_WINDOWTEXT),
+                                            SystemColor(COLOR_BTNFACE)};
+inline constexpr ColorSpec kWindowColors = {SystemColor(COLOR_WINDOWTEXT),
+                                            SystemColor(COLOR_WINDOW)};
 
 // One control of a form's table, in creation order. WS_CHILD | WS_VISIBLE are added.
 struct ControlRow {
@@ -32,7 +33,7 @@ struct ControlRow {
   ColorSpec colors;
   int fixedId = 0;           // IDOK or IDCANCEL for the form's OK and Cancel buttons
   int editLimit = 0;         // EM_LIMITTEXT for edit boxes (0 = the system maximum)
-  int selectAllOnFocus = 0;  // edit boxes: select the whole text on focus
+  int selectAllOnFocus = 0;  // edit boxes: the whole text selected on focus, else none
 };
 
 struct FormSpec {
@@ -59,7 +60,7 @@ class Form {
 
   const FormSpec& Spec() const { return spec_; }
   HWND Window() const { return window_; }
-  HWND Control(int index) const { return controls_[static_cast<size_t>(index)].handle; }
+  HWND Control(int index) const { return controls_[static_cast<size_t>(index)]; }
   int Result() const { return result_; }  // what Close was given last
   // Modeless; false when no window could be made.
   bool Show(HWND parent);
@@ -69,42 +70,29 @@ class Form {
   void Close(int result);
 
  protected:
-  Form(const FormSpec& spec, WNDPROC procedure);
-  ~Form();
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-  // The form a window procedure is called for; its window is taken at WM_NCCREATE.
-  static Form* Attached(HWND window, UINT message, LPARAM lParam);
-  bool TearingDown() const { return tearingDown_; }
+  explicit Form(const FormSpec& spec) : spec_(spec), controls_(spec.controls.size()) {}
+  // A window still there goes now, its messages answered by this class alone.
+  virtual ~Form();
+  virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
-  struct ControlState {
-    HWND handle = nullptr;
-    HBRUSH ownBrush = nullptr;  // for a background that is no system colour
-  };
-
-  bool Create(HWND parent);
-  void CreateControls(HINSTANCE instance, int dpi);
-  void LayOutControls(int dpi);
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   int IndexOf(HWND control) const;
-  LRESULT OnCreate(WPARAM wParam, LPARAM lParam);
-  LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
-  LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
+  void OnCreate();
+  void LayOut(int dpi, const RECT& form);
   LRESULT ControlColors(UINT message, WPARAM wParam, LPARAM lParam);
-  void OnControlCommand(WPARAM wParam, LPARAM lParam);
-  void OnFocusTaken(HWND control);
+  void OnNotice(HWND control, WORD code);
 
   const FormSpec& spec_;
-  WNDPROC procedure_;
   HWND window_ = nullptr;
-  std::vector<ControlState> controls_;
+  std::vector<HWND> controls_;
   HWND lastFocus_ = nullptr;
   bool modal_ = false;
-  bool tearingDown_ = false;
   int result_ = 0;
 };
 
-// A form whose messages go to T::HandleMessage. Command rows name a control by its position
-// in the table, the notification code and the member that handles it.
+// A form with command rows: each names a control by its position in the table, the
+// notification code and the member of T that handles it.
 template <class T>
 class BaseWindow : public Form {
  public:
@@ -115,7 +103,7 @@ class BaseWindow : public Form {
   };
 
  protected:
-  explicit BaseWindow(const FormSpec& spec) : Form(spec, WindowProcedure) {}
+  using Form::Form;
 
   // Runs the row a WM_COMMAND names; false when no row does.
   bool RunCommand(std::span<const CommandRow> rows, WPARAM wParam) {
@@ -125,15 +113,5 @@ class BaseWindow : public Form {
       return true;
     }
     return false;
-  }
-
- private:
-  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Form* form = Attached(window, message, lParam);
-    if (!form) return DefWindowProcA(window, message, wParam, lParam);
-    // While the base's destructor runs, T is gone already: only the base answers.
-    if (static_cast<BaseWindow*>(form)->TearingDown())
-      return static_cast<BaseWindow*>(form)->Form::HandleMessage(message, wParam, lParam);
-    return static_cast<T*>(form)->HandleMessage(message, wParam, lParam);
   }
 };

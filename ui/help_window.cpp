@@ -32,9 +32,9 @@ constexpr const char* kArial12 = "Arial,-12,0,0,0,400,0,0,0,0,3,2,1,34";
 constexpr DWORD kStatic = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | SS_NOTIFY;
 constexpr COLORREF kBlue = 0xFF0000;
 constexpr COLORREF kDarkRed = 0x0000C4;
-constexpr ColorSpec kBlueOnFace = {1, 0, 1, kBlue, COLOR_BTNFACE};
-constexpr ColorSpec kDarkRedOnFace = {1, 0, 1, kDarkRed, COLOR_BTNFACE};
-constexpr ColorSpec kInfoColors = {1, 1, 1, COLOR_WINDOWTEXT, COLOR_INFOBK};
+constexpr ColorSpec kBlueOnFace = {kBlue, SystemColor(COLOR_BTNFACE)};
+constexpr ColorSpec kDarkRedOnFace = {kDarkRed, SystemColor(COLOR_BTNFACE)};
+constexpr ColorSpec kInfoColors = {SystemColor(COLOR_WINDOWTEXT), SystemColor(COLOR_INFOBK)};
 constexpr COLORREF kTreeText = 0x000000;
 constexpr COLORREF kTreeBack = 0xE1FFFF;
 

@@ -9,7 +9,7 @@ class HelpWindow : public BaseWindow<HelpWindow> {
  public:
   // The new help window, which lives as long as its window does; null when none was made.
   static HelpWindow* Open(HWND parent);
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   HelpWindow();

@@ -44,7 +44,7 @@ class MainWindow : public BaseWindow<MainWindow> {
   explicit MainWindow(StartOptions options);
   // The job is stopped and waited for while its window still exists.
   ~MainWindow();
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   void OnCreate();

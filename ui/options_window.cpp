@@ -37,7 +37,7 @@ constexpr DWORD kCheckBox =
 constexpr DWORD kLabel = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | SS_NOTIFY;
 constexpr DWORD kButton = WS_TABSTOP | BS_NOTIFY | BS_CENTER | BS_VCENTER;
 // Text in the system's colour on a grey brush of the separator's own.
-constexpr ColorSpec kSeparatorColors = {1, 1, 0, COLOR_WINDOWTEXT, RGB(0x80, 0x80, 0x80)};
+constexpr ColorSpec kSeparatorColors = {SystemColor(COLOR_WINDOWTEXT), RGB(0x80, 0x80, 0x80)};
 
 const ControlRow kControls[kOptionsControlCount] = {
     {"Button", "Full Mirror - Backup up all files from selected folders",

@@ -8,7 +8,7 @@
 class OptionsWindow : public BaseWindow<OptionsWindow> {
  public:
   explicit OptionsWindow(bool copying);
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   void ShowSettings();
