@@ -84,6 +84,8 @@ void ExpectLaidOut(HWND form, const FormSpec& def, int dpi, std::string* substit
                 std::abs((ra.right - ra.left) - row.width * dpi / 96.0) <= 1 &&
                 std::abs((ra.bottom - ra.top) - row.height * dpi / 96.0) <= 1 &&
                 (dpi != 96 || (ra.left == row.x && ra.top == row.y)));
+    // An edit's text starts at its edges at every scale.
+    EXPECT_TRUE(_stricmp(row.className, "Edit") || !SendMessageA(a, EM_GETMARGINS, 0, 0));
     LOGFONTA lf = {};
     int height = 0, weight = 0, italic = 0, underline = 0;
     GetObjectA(reinterpret_cast<HFONT>(SendMessageA(a, WM_GETFONT, 0, 0)), sizeof lf, &lf);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/fs.h"
 #include "ui/message_loop.h"
 
 namespace {
@@ -131,7 +132,9 @@ void Form::OnCreate() {
   for (size_t i = 0; i < controls_.size(); ++i) {
     const ControlRow& row = spec_.controls[i];
     auto id = static_cast<INT_PTR>(ControlId(spec_, static_cast<int>(i)));
-    controls_[i] = CreateWindowExA(row.exStyle, row.className, row.text,
+    // Unicode controls: the A calls would pass their texts (paths) through the ANSI code page.
+    controls_[i] = CreateWindowExW(row.exStyle, WideFromUtf8(row.className).c_str(),
+                                   WideFromUtf8(row.text).c_str(),
                                    row.style | WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_,
                                    reinterpret_cast<HMENU>(id), GetModuleHandleA(nullptr), nullptr);
   }
@@ -140,12 +143,9 @@ void Form::OnCreate() {
   RECT r = {};
   GetWindowRect(window_, &r);
   LayOut(dpi, {r.left, r.top, r.left + outer.cx, r.top + outer.cy});
-  // Set after the font, which gives an edit the font's margins.
-  for (size_t i = 0; i < controls_.size(); ++i) {
-    if (!IsEdit(spec_.controls[i])) continue;
-    SendMessageA(controls_[i], EM_LIMITTEXT, static_cast<WPARAM>(spec_.controls[i].editLimit), 0);
-    SendMessageA(controls_[i], EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
-  }
+  for (size_t i = 0; i < controls_.size(); ++i)
+    if (IsEdit(spec_.controls[i]))
+      SendMessageA(controls_[i], EM_LIMITTEXT, static_cast<WPARAM>(spec_.controls[i].editLimit), 0);
   SetFocus(Control(spec_.focusControl));
 }
 
@@ -164,6 +164,8 @@ void Form::LayOut(int dpi, const RECT& form) {
     if (row.font)
       SendMessageA(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(FontFromSpec(row.font, dpi)),
                    TRUE);
+    // After the font, which gives an edit the font's own margins.
+    if (IsEdit(row)) SendMessageA(controls_[i], EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
   }
 }
 
