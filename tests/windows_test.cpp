@@ -249,7 +249,8 @@ TEST_F(Windows, OptionsOpenOnTheMainWindowInTheirColours) {
     Click(form, IDCANCEL);
   };
   Scripted(OptionsForm, {colours}, [] { return Click(kOptionsButton), LRESULT(0); });
-  EXPECT_TRUE(IsWindowEnabled(main_));
+  EXPECT_TRUE(IsWindowEnabled(main_) && GetFocus() == Main().Control(kOptionsButton))
+      << "the focus goes back to the button that opened them";
 }
 
 // Each way of closing: the window shows the stored settings (only exactly 1 counts as on,
