@@ -126,8 +126,9 @@ void CopyEntry(CopyPhase& c, int n, int total, const std::string& destinationFol
     while (code == kDiskFull && c.versions && c.versions->MakeRoom())
       code = CopyFileOver(source, destination, c.state.clearArchive, true, c.versions);
   }
-  // A folder in the way is the destination's to clear, so it is named there.
-  if (code != 0) ReportFailure(c, n, code == kFolderInTheWay ? destination : source, code);
+  // What is in the way is the destination's to clear, so it is named there.
+  bool inTheWay = code == kFolderInTheWay || code == kFileInTheWay;
+  if (code != 0) ReportFailure(c, n, inTheWay ? destination : source, code);
 }
 
 }  // namespace

@@ -80,6 +80,8 @@ std::string FailureMessage(int code) {
       return "The destination folder is reached through a link.";
     case kFolderInTheWay:
       return "A folder of this name is in the way at the destination.";
+    case kFileInTheWay:
+      return "A file at the destination stands where this copy needs a folder.";
     case kOnlineOnly:
       return "Online-only file, not on this PC.";
   }

@@ -16,6 +16,8 @@ inline constexpr int kSameDestination = 58;
 inline constexpr int kThroughLink = 59;
 // A folder stands where the copy of a file goes, and holds files: it is not removed.
 inline constexpr int kFolderInTheWay = 57;
+// A file stands where the copy needs a folder (the source made a folder of a file's name).
+inline constexpr int kFileInTheWay = 55;
 // A file whose data is only with its cloud provider: it is not fetched.
 inline constexpr int kOnlineOnly = 56;
 // Any other Win32 error keeps its own number above this base, so that its log line can give

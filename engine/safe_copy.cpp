@@ -46,6 +46,17 @@ int CopyOnce(const std::wstring& source, const std::wstring& target) {
   return CopyFileW(source.c_str(), target.c_str(), FALSE) ? 0 : LastFailureCode();
 }
 
+// Whether a file (no folder) stands at one of the levels of path's folder.
+bool FileStandsOnPath(const std::string& path) {
+  for (std::string level = FolderOf(path); level.size() > RootLength(level) + 1;
+       level = FolderOf(level.substr(0, level.size() - 1))) {
+    DWORD attributes = GetFileAttributesW(FilePathW(level.substr(0, level.size() - 1)).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return true;
+  }
+  return false;
+}
+
 // Writes the new copy under its temporary name; a missing destination path is made and
 // the copy tried once more. A temporary left by a run that was cut short goes first (unless
 // the caller has swept the folder), so none of its attributes can stick to the new copy.
@@ -58,7 +69,8 @@ int CopyToPartial(const std::string& source, const std::string& destination,
   if (code != kPathNotFound) return code;
   MakeFolderPath(FolderOf(destination));
   CopyFolderAttributes(FolderOf(source), FolderOf(destination));
-  return CopyOnce(sourceW, partialW);
+  code = CopyOnce(sourceW, partialW);
+  return code == kPathNotFound && FileStandsOnPath(destination) ? kFileInTheWay : code;
 }
 
 // Where the source had a folder of the file's name, an empty one (never a link) gives way
