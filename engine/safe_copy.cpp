@@ -42,6 +42,19 @@ std::string ShortName(const std::string& name, unsigned salt) {
   return std::string("~") + hex + kPartialSuffix;
 }
 
+// A temporary name is a cut run's only when it is a hashed short name or names a file the
+// source folder has; any other is the copy of a user's file whose source has gone, which
+// the orphan rules (and the kept versions) decide about.
+bool LeftByACutRun(const std::string& name, const std::string& sourceFolder) {
+  if (name.size() <= kSuffixLength) return false;
+  const std::string base = name.substr(0, name.size() - kSuffixLength);
+  if (base.size() == 17 && base[0] == '~' &&
+      base.find_first_not_of("0123456789abcdef", 1) == std::string::npos)
+    return true;
+  DWORD attributes = FileAttributes(sourceFolder + base);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 int CopyOnce(const std::wstring& source, const std::wstring& target) {
   return CopyFileW(source.c_str(), target.c_str(), FALSE) ? 0 : LastFailureCode();
 }
@@ -162,7 +175,8 @@ std::string PartialCopyPath(const std::string& destination, const std::string& s
 void RemovePartialCopiesIn(const std::string& folder, const std::string& sourceFolder) {
   for (FolderEntries entry(folder, std::string("*") + kPartialSuffix); entry.Next();) {
     const std::string name = entry.name();
-    if (!entry.isFolder() && !FileExists(sourceFolder + name)) DeleteAnyFile(folder + name);
+    if (!entry.isFolder() && !FileExists(sourceFolder + name) && LeftByACutRun(name, sourceFolder))
+      DeleteAnyFile(folder + name);
   }
 }
 

@@ -14,8 +14,9 @@ class KeptVersions;
 // failure code, 0 on success.
 int CopyFileOver(const std::string& source, const std::string& destination, bool clearSourceArchive,
                  bool folderSwept = false, KeptVersions* versions = nullptr);
-// Removes the temporaries a run that was cut short left in folder (ends with a backslash);
-// a file the source folder has by the same name is the user's copy and stays.
+// Removes the temporaries a run that was cut short left in folder (ends with a backslash):
+// those of a file the source folder has, and hashed short names. A file the source folder
+// has by the same name is the user's copy and stays; so does one whose file is gone.
 void RemovePartialCopiesIn(const std::string& folder, const std::string& sourceFolder);
 
 // The temporary name a copy of destination is written under before it replaces it; never

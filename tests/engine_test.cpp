@@ -489,8 +489,9 @@ TEST_F(Job, AnEmptySourceSummarisesAndABusyDestinationStopsBeforeAnything) {
   }
 }
 
-// Names like the copies' temporaries are the user's where the source has them, else a cut
-// run's leftovers; a folder that became a file is reported where it stands, then healed.
+// Names like the copies' temporaries are the user's where the source has or had them (kept
+// without DeleteFiles); hashed ones are a cut run's leftovers; a folder that became a file is
+// reported where it stands, then healed.
 TEST_F(Job, TemporariesLeftoversAndChangedShapesHeal) {
   const Files source = {{"a", "a"}, {"a.Stowly-Partial", "mine"}, {"B.STOWLY-PARTIAL", "mine too"}};
   MakeFiles(src, source);
@@ -500,6 +501,10 @@ TEST_F(Job, TemporariesLeftoversAndChangedShapesHeal) {
     EXPECT_EQ(ReadTree(copy), With(source, {{"a.Stowly-Partial", "older"}})) << fullMirror;
     EXPECT_TRUE(Has(status, "2 of 3 Files copied - 1 Files skipped"));
   }
+  MakeFiles(copy, {{"~0123456789abcdef.Stowly-Partial", "left by a cut run"},
+                   {"gone.Stowly-Partial", "its source was deleted"}});
+  Run({dst, {src}, 0, 1, 0});
+  EXPECT_EQ(ReadTree(copy), With(source, {{"gone.Stowly-Partial", "its source was deleted"}}));
   const Files shapes = {{"thing", "now a file"}, {"h\\x", "now in a folder"}};
   RemoveTree(src), RemoveTree(dst);
   MakeFiles(src, shapes);
