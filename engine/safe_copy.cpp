@@ -42,6 +42,12 @@ std::string ShortName(const std::string& name, unsigned salt) {
   return std::string("~") + hex + kPartialSuffix;
 }
 
+// A file, not a folder, stands at path (no trailing backslash).
+bool FileStandsAt(const std::string& path) {
+  DWORD attributes = FileAttributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // A temporary name is a cut run's only when it is a hashed short name or names a file the
 // source folder has; any other is the copy of a user's file whose source has gone, which
 // the orphan rules (and the kept versions) decide about.
@@ -51,8 +57,7 @@ bool LeftByACutRun(const std::string& name, const std::string& sourceFolder) {
   if (base.size() == 17 && base[0] == '~' &&
       base.find_first_not_of("0123456789abcdef", 1) == std::string::npos)
     return true;
-  DWORD attributes = FileAttributes(sourceFolder + base);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return FileStandsAt(sourceFolder + base);
 }
 
 int CopyOnce(const std::wstring& source, const std::wstring& target) {
@@ -62,11 +67,8 @@ int CopyOnce(const std::wstring& source, const std::wstring& target) {
 // Whether a file (no folder) stands at one of the levels of path's folder.
 bool FileStandsOnPath(const std::string& path) {
   for (std::string level = FolderOf(path); level.size() > RootLength(level) + 1;
-       level = FolderOf(level.substr(0, level.size() - 1))) {
-    DWORD attributes = GetFileAttributesW(FilePathW(level.substr(0, level.size() - 1)).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-      return true;
-  }
+       level = FolderOf(level.substr(0, level.size() - 1)))
+    if (FileStandsAt(level.substr(0, level.size() - 1))) return true;
   return false;
 }
 
